@@ -1,0 +1,88 @@
+// image.h: the memory image zu, its regions, the address width of the
+// loaded p-code, and the only code that reads or writes image bytes.
+//
+// Regions, in address order (offsets from zu):
+//   0       common area            zrcln = C * 256 bytes
+//   zcom    shared buffer image    zcbsiz + 2 bytes
+//   zrbas   program area           to the end; the loaded program, then
+//                                  the expression stack growing upward
+// Stack limits: zrsck24 = size - 512; zrsck16 = 64768 when the image is
+// larger than 65280 bytes, else zrsck24.  zrsck is the active one.
+//
+// Every get, put and span checks off <= size && len <= size - off and
+// raises the malformed-program error (102) when it fails: a p-code
+// program is untrusted and may name any offset.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "run/interp/interp.h"
+
+struct zimage {
+  uint8_t *zu;       // the image, zero-filled; null until allocated
+  uint32_t size;     // bytes in the image
+  uint32_t zrcln;    // common area length
+  uint32_t zcom;     // offset of the shared buffer image
+  uint32_t zrbas;    // offset of the program area
+  uint32_t zrsck16;  // stack limit for 16-bit p-code
+  uint32_t zrsck24;  // stack limit for 24-bit p-code
+  uint32_t zrsck;    // active stack limit
+};
+extern zimage zm;
+
+// The width globals, set together by setPcodeVersion.
+struct zwidth {
+  int pcode24;        // nonzero for 3-byte addresses
+  int adr_len;        // bytes in an address: 2 or 3
+  int hdr_len;        // bytes of a program-file record header: 4 or 5
+  int dsc_len;        // bytes in a descriptor: 7 or 8
+  uint32_t inv_offs;  // the invalid (unbound) address
+};
+extern zwidth zw;
+
+constexpr uint32_t ZIMAGE_MAX = 16776960;  // largest image (0xFFFF00)
+
+// Results of zimage_alloc.
+enum { ZALLOC_OK = 0, ZALLOC_TOO_LARGE = 1, ZALLOC_NO_MEMORY = 2 };
+
+// Sizes and places the image for M = zrmeq and C = zrceq pages and a shared
+// buffer of zcbsiz bytes.  ZALLOC_TOO_LARGE when M + C exceeds 65535,
+// ZALLOC_NO_MEMORY when the total exceeds ZIMAGE_MAX or cannot be had.
+// An image already allocated is released first.
+int zimage_alloc(unsigned zrmeq, unsigned zrceq, unsigned zcbsiz);
+// Releases the image (tests).
+void zimage_free_for_test();
+
+// Sets the width globals for 129 or 130 and selects zrsck; returns 0, or 1
+// for any other value, changing nothing.
+int setPcodeVersion(int pv);
+
+// true when [off, off+len) lies inside the image
+inline bool zin(uint64_t off, uint64_t len) {
+  return off <= zm.size && len <= zm.size - off;
+}
+
+uint32_t zget1(uint32_t off);
+uint32_t zget2(uint32_t off);
+uint32_t zget3(uint32_t off);
+uint32_t zget4(uint32_t off);
+uint32_t zgeta(uint32_t off);  // an address of adr_len bytes
+void zput1(uint32_t off, uint32_t v);
+void zput2(uint32_t off, uint32_t v);
+void zput3(uint32_t off, uint32_t v);
+void zput4(uint32_t off, uint32_t v);
+void zputa(uint32_t off, uint32_t v);  // an address of adr_len bytes
+std::span<uint8_t> zspan(uint32_t off, uint32_t len);
+
+// Expression stack primitives.  An entry of body_len bytes is written at
+// zstk_begin(body_len) (= stkp + adr_len), then closed by zstk_end, which
+// writes the pointer and link words and checks the limit (106 after the
+// write).  A body that would not fit in the image at all raises 106 before.
+uint32_t zstk_begin(uint32_t body_len);
+void zstk_end(uint32_t body_len, uint32_t ptrword);
+void zstk_push_truth(int v);  // truth value: 0, v, link word
+int zstk_truth();             // the truth byte of the top entry
+uint32_t zstk_ptr();          // pointer word of the top entry
+void zstk_pop();              // drops the top entry

@@ -1,0 +1,7 @@
+// zerr.cpp: raising runtime errors.  Every runtime error of run leaves
+// through zraise; the recovery point of the dispatch loop catches it.
+#include "run/interp/interp.h"
+
+void zraise(int number) { throw zerror_jump{number}; }
+
+char errfile[ERRFILE_LEN];

@@ -1,0 +1,10 @@
+// conc.h: concurrent runs of run on the same terminal.
+#pragma once
+
+// the concurrent-run key sequence; its first character becomes the quit
+// character of the terminal; null when none
+extern const char *background_sequence;
+
+// Arms the quit signal and the concurrent-run key, then puts the terminal
+// into program mode.
+void start_concurrent();

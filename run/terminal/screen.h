@@ -1,0 +1,12 @@
+// screen.h: the screen image and its life: start, clean-up, reset of the
+// terminal, flushing pending output.
+#pragma once
+
+// Starts the screen image; 0 when memory runs out.
+int sc_init();
+// Puts the screen back to normal after a program (attributes, cursor).
+void sc_cleanup();
+// Resets the terminal before run exits.
+void sc_reset();
+// Sends pending screen output to the terminal; force: even when not due.
+void zflush(int force);
