@@ -91,3 +91,6 @@ constexpr int ERR_UNBOUND = 111;   // operand not bound to storage
 // when none (set by the loader and the file layer, shown in error reports)
 constexpr int ERRFILE_LEN = 518;
 extern char errfile[ERRFILE_LEN];
+
+// the opcode byte being executed; helpers and the arithmetic read its bits
+extern uint8_t zcod;

@@ -5,3 +5,4 @@
 void zraise(int number) { throw zerror_jump{number}; }
 
 char errfile[ERRFILE_LEN];
+uint8_t zcod;
