@@ -25,3 +25,17 @@ int vx_putenv(char *assignment);
 
 // The directory given to unit n by a unitN= assignment, or null.
 const char *unit_alias_dir(int unit);
+
+extern const char *active_terminal;  // TERM, or "du" when unset
+extern const char *tty_name;         // the terminal list file
+extern char *l_ttyname;              // device of standard error's terminal
+extern int sc_dump_fd;               // VXSCDUMP descriptor, -1 when none
+
+// Enters a unitN=directory assignment into the alias table; 0 or -1.
+int get_u_name(const char *assignment);
+int get_unit_names(char **envp);
+// The terminal's line number in the terminal list, or -1.
+int gettyslot();
+
+// Makes env the environment again and forgets the owned copy (tests).
+void env_reset_for_test(char **env);

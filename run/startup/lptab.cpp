@@ -80,12 +80,13 @@ int getlcapidx(const char *name) {
 }
 
 int addlcapidx(char *assignment) {
-  int slot = getlcapidx(assignment + 2);
+  if (!lp_env) return -1;
+  int slot = getlcapidx(assignment + 2);  // -1 here is the free slot 1
   if (slot > 0) {
     lp_env[slot] = assignment;
     return slot;
   }
-  if (slot == -lp_max || slot == -1) return -1;
+  if (slot == -lp_max) return -1;
   lp_env[-slot] = assignment;
   return -slot;
 }

@@ -1,0 +1,190 @@
+// pty.cpp: the pseudo-terminal harness of the tests.
+#include "tests/pty/pty.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vterm.h>
+
+pty_session::pty_session() {}
+
+pty_session::~pty_session() {
+  if (pid_ > 0 && !reaped_) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  if (master_ >= 0) close(master_);
+  if (vt_) vterm_free(vt_);
+}
+
+bool pty_session::start(const pty_options &opt) {
+  struct winsize ws = {};
+  ws.ws_row = (unsigned short)opt.rows;
+  ws.ws_col = (unsigned short)opt.cols;
+  vt_ = vterm_new(opt.rows, opt.cols);
+  vterm_set_utf8(vt_, 0);
+  screen_ = vterm_obtain_screen(vt_);
+  vterm_screen_reset(screen_, 1);
+
+  std::vector<char *> args, envs;
+  for (auto &a : opt.argv) args.push_back(const_cast<char *>(a.c_str()));
+  args.push_back(nullptr);
+  for (auto &e : opt.env) envs.push_back(const_cast<char *>(e.c_str()));
+  envs.push_back(nullptr);
+
+  pid_ = forkpty(&master_, nullptr, const_cast<struct termios *>(opt.modes), &ws);
+  if (pid_ < 0) return false;
+  if (pid_ == 0) {
+    if (!opt.cwd.empty() && chdir(opt.cwd.c_str()) < 0) _exit(126);
+    std::signal(SIGINT, opt.ignore_sigint ? SIG_IGN : SIG_DFL);
+    execve(args[0], args.data(), envs.data());
+    _exit(127);
+  }
+  return true;
+}
+
+bool pty_session::read_some(int ms) {
+  struct pollfd p = {master_, POLLIN, 0};
+  int r = poll(&p, 1, ms);
+  if (r <= 0) return false;
+  char buf[4096];
+  ssize_t n = read(master_, buf, sizeof buf);
+  if (n <= 0) return false;  // EIO once the child closed the slave
+  out_.append(buf, size_t(n));
+  vterm_input_write(vt_, buf, size_t(n));
+  return true;
+}
+
+void pty_session::type(const std::string &keys) {
+  size_t off = 0;
+  while (off < keys.size()) {
+    ssize_t w = write(master_, keys.data() + off, keys.size() - off);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return;
+    off += size_t(w);
+  }
+}
+
+using clk = std::chrono::steady_clock;
+
+static int left_ms(clk::time_point end) {
+  auto d = std::chrono::duration_cast<std::chrono::milliseconds>(end - clk::now()).count();
+  return d > 0 ? int(d) : 0;
+}
+
+bool pty_session::wait_for(const std::string &text, int ms) {
+  auto end = clk::now() + std::chrono::milliseconds(ms);
+  while (out_.find(text) == std::string::npos) {
+    int l = left_ms(end);
+    if (l == 0) return false;
+    if (!read_some(l < 50 ? l : 50) && reaped_) return false;
+    if (!reaped_ && pid_ > 0 && waitpid(pid_, &status_, WNOHANG) == pid_) {
+      reaped_ = true;
+      while (read_some(20)) {
+      }
+    }
+  }
+  return true;
+}
+
+void pty_session::drain(int ms) {
+  auto end = clk::now() + std::chrono::milliseconds(ms);
+  while (left_ms(end) > 0) read_some(left_ms(end));
+}
+
+bool pty_session::wait_exit(int ms, int *status) {
+  auto end = clk::now() + std::chrono::milliseconds(ms);
+  while (!reaped_) {
+    read_some(20);
+    if (waitpid(pid_, &status_, WNOHANG) == pid_) reaped_ = true;
+    else if (left_ms(end) == 0) return false;
+  }
+  while (read_some(20)) {
+  }
+  *status = status_;
+  return true;
+}
+
+void pty_session::signal(int sig) {
+  if (pid_ > 0 && !reaped_) kill(pid_, sig);
+}
+
+std::string pty_session::row(int r) {
+  int rows, cols;
+  vterm_get_size(vt_, &rows, &cols);
+  std::string s;
+  for (int c = 0; c < cols; c++) s += cell(r, c).text;
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s;
+}
+
+pty_cell pty_session::cell(int r, int c) {
+  VTermScreenCell vc;
+  VTermPos pos = {r, c};
+  pty_cell out = {" ", false, false, false, false};
+  if (!vterm_screen_get_cell(screen_, pos, &vc)) return out;
+  if (vc.chars[0]) {
+    out.text.clear();
+    for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && vc.chars[i]; i++) {
+      char buf[8];
+      size_t n = 0;
+      uint32_t ch = vc.chars[i];
+      if (ch < 0x80) buf[n++] = char(ch);
+      else if (ch < 0x800) {
+        buf[n++] = char(0xC0 | (ch >> 6));
+        buf[n++] = char(0x80 | (ch & 0x3F));
+      } else {
+        buf[n++] = char(0xE0 | (ch >> 12));
+        buf[n++] = char(0x80 | ((ch >> 6) & 0x3F));
+        buf[n++] = char(0x80 | (ch & 0x3F));
+      }
+      out.text.append(buf, n);
+    }
+  }
+  out.bold = vc.attrs.bold;
+  out.underline = vc.attrs.underline != 0;
+  out.reverse = vc.attrs.reverse;
+  out.blink = vc.attrs.blink;
+  return out;
+}
+
+void pty_session::cursor(int *r, int *c) {
+  VTermPos pos;
+  vterm_state_get_cursorpos(vterm_obtain_state(vt_), &pos);
+  *r = pos.row;
+  *c = pos.col;
+}
+
+struct termios pty_session::modes() {
+  struct termios t = {};
+  tcgetattr(master_, &t);
+  return t;
+}
+
+std::string build_dir() {
+  const char *b = std::getenv("QUILLON_BUILD");
+  return b ? b : ".";
+}
+
+std::vector<std::string> base_env(const std::vector<std::string> &more) {
+  std::vector<std::string> env = {"TERM=xterm", "PATH=/usr/bin:/bin",
+                                  "VXDEFAULT=/nonexistent/quillon-defaults"};
+  for (auto &m : more) {
+    std::string name = m.substr(0, m.find('='));
+    bool replaced = false;
+    for (auto &e : env)
+      if (e.compare(0, name.size() + 1, name + "=") == 0) {
+        e = m;
+        replaced = true;
+      }
+    if (!replaced) env.push_back(m);
+  }
+  return env;
+}

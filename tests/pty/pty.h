@@ -1,0 +1,75 @@
+// pty.h: the process harness of the tests.  Starts a program on the slave
+// side of a real pseudo-terminal with a chosen environment, arguments and
+// current directory, types keys into it, collects every byte it writes and
+// feeds them to a terminal emulator (libvterm), so that tests can look at
+// the cells of the screen, the cursor, the terminal modes of the line and
+// the exit status.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <termios.h>
+#include <vector>
+
+struct VTerm;
+struct VTermScreen;
+
+struct pty_options {
+  std::vector<std::string> argv;  // argv[0] is the program to execute
+  std::vector<std::string> env;   // the whole environment of the child
+  std::string cwd;                // current directory; empty: the test's
+  int rows = 24;                  // screen size
+  int cols = 80;
+  bool ignore_sigint = false;     // start the child with SIGINT ignored
+  const struct termios *modes = nullptr;  // initial line modes, else defaults
+};
+
+struct pty_cell {
+  std::string text;  // the character (UTF-8), " " for an empty cell
+  bool bold, underline, reverse, blink;
+};
+
+class pty_session {
+ public:
+  pty_session();
+  ~pty_session();
+  pty_session(const pty_session &) = delete;
+  pty_session &operator=(const pty_session &) = delete;
+
+  // Starts the program; false (with errno) when it cannot.
+  bool start(const pty_options &opt);
+  // Types bytes into the terminal.
+  void type(const std::string &keys);
+  // Collects output until it contains text or ms pass; true when found.
+  bool wait_for(const std::string &text, int ms);
+  // Collects output for ms milliseconds.
+  void drain(int ms);
+  // Waits up to ms for the child to end; true with its wait status.
+  bool wait_exit(int ms, int *status);
+  // Sends a signal to the child.
+  void signal(int sig);
+
+  const std::string &output() const { return out_; }  // every byte written
+  std::string row(int r);                             // text of one row
+  pty_cell cell(int r, int c);
+  void cursor(int *r, int *c);
+  // The line's current modes (as the child set them).
+  struct termios modes();
+  pid_t pid() const { return pid_; }
+
+ private:
+  bool read_some(int ms);  // one read with a time-out; false at time-out/EOF
+
+  pid_t pid_ = -1;         // the child, -1 when none or reaped
+  int master_ = -1;        // master side of the pty
+  int status_ = 0;         // wait status once reaped
+  bool reaped_ = false;
+  std::string out_;        // everything the child wrote
+  VTerm *vt_ = nullptr;
+  VTermScreen *screen_ = nullptr;
+};
+
+// The directory of the build (QUILLON_BUILD, set by the test runner).
+std::string build_dir();
+// An environment for run: TERM and PATH and the given assignments.
+std::vector<std::string> base_env(const std::vector<std::string> &more = {});
