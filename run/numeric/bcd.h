@@ -19,3 +19,5 @@ static_assert(sizeof(bcd_num) == 8, "bcd_num is 8 bytes in the image");
 constexpr uint8_t BCD_SIGN = 0x80;  // sign bit of exp
 constexpr int BCD_BIAS = 64;        // exponent bias
 constexpr int BCD_DIGITS = 14;      // digits of the mantissa
+
+constexpr bcd_num bcd_zero = {{0, 0, 0, 0, 0, 0, 0}, 0};  // the number 0
