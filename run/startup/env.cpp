@@ -20,6 +20,7 @@
 #include <fcntl.h>
 #include <new>
 #include <unistd.h>
+#include <vector>
 
 #include "run/files/files.h"
 #include "run/numeric/zsmsg.h"
@@ -104,11 +105,19 @@ int sc_dump_fd = -1;          // VXSCDUMP descriptor, -1 when none
 // ---- environment storage ------------------------------------------------
 
 struct env_store {
-  int count;      // entries in environ, -1 until counted
-  int room;       // entries the owned array can hold (0: still inherited)
-  char **owned;   // our copy of the array, once we had to grow it
+  int count;                 // entries in environ, -1 until counted
+  int room;                  // entries the owned array can hold (0: still inherited)
+  char **owned;              // our copy of the array, once we had to grow it
+  std::vector<char *> kept;  // private copies made here, for the process's life
 };
-static env_store es = {-1, 0, nullptr};
+static env_store es = {-1, 0, nullptr, {}};
+
+// a private copy of s that lives as long as the process, or null
+static char *keep_copy(const char *s) {
+  char *c = strdup(s);
+  if (c) es.kept.push_back(c);
+  return c;
+}
 
 static int env_count() {
   if (es.count < 0) {
@@ -171,7 +180,8 @@ int vx_putenv(char *assignment) {
 
 void env_reset_for_test(char **env) {
   std::free(es.owned);
-  es = {-1, 0, nullptr};
+  for (char *c : es.kept) std::free(c);
+  es = {-1, 0, nullptr, {}};
   environ = env;
 }
 
@@ -192,7 +202,7 @@ int set_var(char *p, int deflt, int first_time) {
     igetenv(p, &have);
     p[len] = save;
     if (have && *have) return 1;
-    p = strdup(p);
+    p = keep_copy(p);
     if (!p || vx_putenv(p) < 0) return -1;
   }
   const char *value = p[len] == '=' ? p + len + 1 : p + len;
@@ -368,7 +378,7 @@ int env_init(int argc, char **argv) {
   for (int i = 1; i < argc; i++)
     if (std::strchr(argv[i], '=') && vx_putenv(argv[i]) < 0) return -1;
   if (environment_pass() < 0) return -1;
-  if (progname && !(progname = strdup(progname))) return -1;
+  if (progname && !(progname = keep_copy(progname))) return -1;
   if (get_unit_names(environ) < 0) return -1;
   check_concurrent();
   if (zrrpo > 8) zrrpo = 0;
