@@ -6,8 +6,8 @@
 // TEMPORARY: the file-layer issue gives the entry its full set of fields;
 // start-up only allocates the table.
 struct oftentry {
-  int pfd;        // operating-system descriptor, 0 when the unit is closed
-  char *pfname;   // name without suffix, owned by the entry
+  int pfd;       // operating-system descriptor, 0 when the unit is closed
+  char *pfname;  // name without suffix, owned by the entry
 };
 
 extern oftentry *oftable;  // zrfeq entries, allocated at start-up

@@ -17,7 +17,9 @@ bool fmqxu(const char *name) {
   return !(name[0] == '/' || (name[0] == '.' && name[1] == '/'));
 }
 
-const char *get_alias(int unit) { return unit_alias_dir(unit); }
+const char *get_alias(int unit) {
+  return unit_alias_dir(unit);
+}
 
 // copies at most max characters of src (n of them) and terminates
 static void cut_copy(char *dst, const char *src, size_t n, size_t max) {

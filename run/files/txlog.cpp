@@ -2,4 +2,6 @@
 // files issue builds; no log is opened yet.
 #include "run/files/txlog.h"
 
-int vxtxlogopen(const char *) { return 0; }
+int vxtxlogopen(const char *) {
+  return 0;
+}

@@ -4,9 +4,9 @@
 // the normal exit path.
 #include "run/loader/monitor.h"
 
+#include <unistd.h>
 #include <cerrno>
 #include <cstdio>
-#include <unistd.h>
 
 #include "run/interp/image.h"
 #include "run/numeric/zsmsg.h"

@@ -2,9 +2,9 @@
 // screen exists the bytes go straight to standard output.
 #include "run/numeric/zsmsg.h"
 
+#include <unistd.h>
 #include <cerrno>
 #include <cstring>
-#include <unistd.h>
 
 void (*zsmsg_screen)(const char *text) = nullptr;
 

@@ -17,12 +17,12 @@
 //   setting, "MAP=" line: read in 1..4 (1 becomes 2), else ignored
 #include "run/startup/defaults.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <new>
-#include <unistd.h>
 
 #include "run/numeric/zsmsg.h"
 #include "run/startup/env.h"
@@ -37,12 +37,12 @@ off_t deflt_printer_pos;
 int deflt_printer_line;
 
 struct deflt_reader {
-  char buf[4096];             // bytes read ahead
-  int have;                   // bytes in buf
-  int next;                   // next unread byte of buf
-  off_t pos;                  // file offset of buf[next]
+  char buf[4096];                 // bytes read ahead
+  int have;                       // bytes in buf
+  int next;                       // next unread byte of buf
+  off_t pos;                      // file offset of buf[next]
   char line[DEFLT_LINE_MAX + 2];  // the line handed out
-  bool again;                 // hand out the same line once more
+  bool again;                     // hand out the same line once more
 };
 static deflt_reader rd;
 
@@ -98,8 +98,7 @@ const char *deflt_getline() {
     if (n > 0 && rd.line[n - 1] == '\r') n--;
     if (too_long || n > DEFLT_LINE_MAX) {
       char text[120];
-      std::snprintf(text, sizeof text, "%s: LINE %d TOO LONG, IGNORED\r\n", def_name,
-                    deflt_lineno);
+      std::snprintf(text, sizeof text, "%s: LINE %d TOO LONG, IGNORED\r\n", def_name, deflt_lineno);
       zsmsg(text);
       msg_count++;
       continue;
@@ -109,9 +108,13 @@ const char *deflt_getline() {
   }
 }
 
-void deflt_unget() { rd.again = true; }
+void deflt_unget() {
+  rd.again = true;
+}
 
-off_t deflt_tell() { return rd.pos; }
+off_t deflt_tell() {
+  return rd.pos;
+}
 
 void deflt_seek(off_t pos) {
   if (deflt_fd < 0) return;
@@ -143,11 +146,15 @@ static void block_end(int *state) {
 
 static void block_header(const char *name, const char *term, int *state) {
   if (std::strcmp(name, term) == 0) {
-    if (*state == 1 || *state == 6) *state = 3;
-    else if (*state == 5) *state = 4;
+    if (*state == 1 || *state == 6)
+      *state = 3;
+    else if (*state == 5)
+      *state = 4;
   } else if (std::strcmp(name, "SYSTEM") == 0) {
-    if (*state == 1 || *state == 6) *state = 2;
-    else if (*state == 7) *state = 4;
+    if (*state == 1 || *state == 6)
+      *state = 2;
+    else if (*state == 7)
+      *state = 4;
   } else if (*state == 1 && name[0] != ' ' && name[0] != '\t') {
     *state = 6;
   }

@@ -13,13 +13,13 @@
 //   7 unit aliases                       14 terminal slot when T is -1
 #include "run/startup/env.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <new>
-#include <unistd.h>
 #include <vector>
 
 #include "run/files/files.h"

@@ -8,11 +8,11 @@
 
 struct lp_info;
 
-extern char **lp_env;       // per slot: the printer variable's text, or null
-extern int *lp_envlg;       // per slot: length of its entry name
-extern lp_info **lp_list;   // per slot: the parsed entry, null: not found
+extern char **lp_env;            // per slot: the printer variable's text, or null
+extern int *lp_envlg;            // per slot: length of its entry name
+extern lp_info **lp_list;        // per slot: the parsed entry, null: not found
 extern unsigned char *lp_order;  // the sorted order list (lp_max + 1 bytes)
-extern int lp_cnt;          // number of distinct entry names
+extern int lp_cnt;               // number of distinct entry names
 
 // true when the environment entry e is a printer variable
 bool lp_is_printer_var(const char *e);

@@ -27,33 +27,33 @@ extern strvarlist strvar_table[];
 extern numvarlist numvar_table[];
 
 // String settings (null when unset and without default).
-extern const char *arrow_list;    // ARROWS
-extern const char *cf_list;       // CF
-extern const char *conc_wanted;   // CONCURRENT
-extern const char *conc_key;      // CONC_KEY
-extern const char *conc_run;      // CONC_RUN
-extern const char *ztc_cs80;      // CS80: terminal string entry 42
-extern const char *ztc_cs132;     // CS132: terminal string entry 43
-extern const char *graph_chars;   // GRAPH_CHARS
-extern const char *line_draw1;    // LINE_DRAW1
-extern const char *line_draw2;    // LINE_DRAW2
-extern const char *log_name;      // LOGFILE
-extern const char *lpopt;         // LPOPT
-extern const char *lpst;          // LPST
-extern const char *more_name;     // MORENAME
-extern const char *progname;      // P
-extern const char *vx_break;      // VXBREAK
-extern const char *ctypefile;     // VXCTYPE
-extern const char *sc_dumpfile;   // VXSCDUMP
-extern const char *vx_decpt;      // VXDECPT
-extern const char *vx_esc;        // VXESC
-extern const char *language;      // VXLANG
-extern const char *mapfile;       // VXMAP
-extern const char *vx_onerror;    // VXONERROR
-extern const char *vxtxlog;       // VXTXLOG
-extern const char *spool_name;    // SPOOLNAME
-extern const char *wiz_name;      // W
-extern const char *rchain_unit;   // RCHAINUNIT
+extern const char *arrow_list;   // ARROWS
+extern const char *cf_list;      // CF
+extern const char *conc_wanted;  // CONCURRENT
+extern const char *conc_key;     // CONC_KEY
+extern const char *conc_run;     // CONC_RUN
+extern const char *ztc_cs80;     // CS80: terminal string entry 42
+extern const char *ztc_cs132;    // CS132: terminal string entry 43
+extern const char *graph_chars;  // GRAPH_CHARS
+extern const char *line_draw1;   // LINE_DRAW1
+extern const char *line_draw2;   // LINE_DRAW2
+extern const char *log_name;     // LOGFILE
+extern const char *lpopt;        // LPOPT
+extern const char *lpst;         // LPST
+extern const char *more_name;    // MORENAME
+extern const char *progname;     // P
+extern const char *vx_break;     // VXBREAK
+extern const char *ctypefile;    // VXCTYPE
+extern const char *sc_dumpfile;  // VXSCDUMP
+extern const char *vx_decpt;     // VXDECPT
+extern const char *vx_esc;       // VXESC
+extern const char *language;     // VXLANG
+extern const char *mapfile;      // VXMAP
+extern const char *vx_onerror;   // VXONERROR
+extern const char *vxtxlog;      // VXTXLOG
+extern const char *spool_name;   // SPOOLNAME
+extern const char *wiz_name;     // W
+extern const char *rchain_unit;  // RCHAINUNIT
 
 // Number settings.
 extern int zrceq;        // C: common area in pages of 256 bytes

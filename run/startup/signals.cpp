@@ -1,11 +1,11 @@
 // signals.cpp: signal dispositions of run and the switches around child
 // processes that take over the terminal.  The handlers only set flags,
 // except sigexit, which ends the process at once.
+#include <fcntl.h>
+#include <unistd.h>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "run/numeric/zsmsg.h"
 #include "run/process/conc.h"
@@ -31,7 +31,9 @@ void codesc(int) {
   errno = saved;
 }
 
-void alarm_sub(int) { time_out = time_out + 1; }
+void alarm_sub(int) {
+  time_out = time_out + 1;
+}
 
 void sigexit(int sig) {
   char text[64];

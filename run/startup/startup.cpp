@@ -15,14 +15,14 @@
 //                                         16 messages written: 5 s pause
 #include "run/startup/startup.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "isam/isam.h"
 #include "run/files/names.h"
@@ -68,8 +68,7 @@ static void check_privileges() {
   }
   bool same = stat("/usr/qxu", &product) == 0 && here.st_dev == product.st_dev &&
               here.st_ino == product.st_ino;
-  if (!same && geteuid() != getuid() && seteuid(getuid()) < 0)
-    fatal("CANNOT DROP PRIVILEGES\r\n");
+  if (!same && geteuid() != getuid() && seteuid(getuid()) < 0) fatal("CANNOT DROP PRIVILEGES\r\n");
 }
 
 int getunit(char *name) {
@@ -149,4 +148,6 @@ void exitr3(int code) {
   exitr2(code);
 }
 
-void exitrun() { exitr3(255); }
+void exitrun() {
+  exitr3(255);
+}

@@ -4,15 +4,15 @@
 
 #include <csignal>
 
-extern char **argvector;              // the argument vector as received
-extern int is_RUN;                    // invoked as exactly "RUN"
-extern int msg_count;                 // start-up messages written so far
-extern int stdin_flag;                // status flags of descriptor 0 at start
-extern volatile sig_atomic_t zresc;   // break flag, set by codesc
+extern char **argvector;                // the argument vector as received
+extern int is_RUN;                      // invoked as exactly "RUN"
+extern int msg_count;                   // start-up messages written so far
+extern int stdin_flag;                  // status flags of descriptor 0 at start
+extern volatile sig_atomic_t zresc;     // break flag, set by codesc
 extern volatile sig_atomic_t time_out;  // alarm ticks, counted by alarm_sub
-extern void (*brkhandler)(int);       // interrupt disposition after children
-extern int ioctl_fd;                  // the terminal: always 0
-extern int progunit;                  // unit given with the program name
+extern void (*brkhandler)(int);         // interrupt disposition after children
+extern int ioctl_fd;                    // the terminal: always 0
+extern int progunit;                    // unit given with the program name
 
 // The start-up sequence; returns only when everything is ready, else ends
 // the process with code 255.

@@ -10,9 +10,9 @@
 //   VQUIT    first byte of the concurrent-run key, else disabled
 //   VINTR    the VXBREAK character, else disabled
 // A printer line only gets c_oflag 0.
-#include <cerrno>
 #include <termios.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include "run/process/conc.h"
 #include "run/startup/settings.h"

@@ -5,8 +5,8 @@
 
 #include <cstring>
 
-#include "run/startup/lptab.h"
 #include "run/startup/defaults.h"
+#include "run/startup/lptab.h"
 #include "run/startup/settings.h"
 
 struct lp_info {
@@ -22,4 +22,6 @@ const char *lcap_init(int slot) {
   return nullptr;
 }
 
-void lcap_copy(int to, int from) { lp_list[to] = lp_list[from]; }
+void lcap_copy(int to, int from) {
+  lp_list[to] = lp_list[from];
+}

@@ -3,7 +3,9 @@
 // flush or reset; messages go straight to standard output (zsmsg).
 #include "run/terminal/screen.h"
 
-int sc_init() { return 1; }
+int sc_init() {
+  return 1;
+}
 void sc_cleanup() {}
 void sc_reset() {}
 void zflush(int) {}

@@ -1,17 +1,17 @@
 // pty.cpp: the pseudo-terminal harness of the tests.
 #include "tests/pty/pty.h"
 
-#include <cerrno>
-#include <chrono>
-#include <csignal>
-#include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vterm.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
 
 pty_session::pty_session() {}
 
@@ -103,8 +103,10 @@ bool pty_session::wait_exit(int ms, int *status) {
   auto end = clk::now() + std::chrono::milliseconds(ms);
   while (!reaped_) {
     read_some(20);
-    if (waitpid(pid_, &status_, WNOHANG) == pid_) reaped_ = true;
-    else if (left_ms(end) == 0) return false;
+    if (waitpid(pid_, &status_, WNOHANG) == pid_)
+      reaped_ = true;
+    else if (left_ms(end) == 0)
+      return false;
   }
   while (read_some(20)) {
   }
@@ -136,7 +138,8 @@ pty_cell pty_session::cell(int r, int c) {
       char buf[8];
       size_t n = 0;
       uint32_t ch = vc.chars[i];
-      if (ch < 0x80) buf[n++] = char(ch);
+      if (ch < 0x80)
+        buf[n++] = char(ch);
       else if (ch < 0x800) {
         buf[n++] = char(0xC0 | (ch >> 6));
         buf[n++] = char(0x80 | (ch & 0x3F));

@@ -6,9 +6,9 @@
 // the exit status.
 #pragma once
 
-#include <string>
 #include <sys/types.h>
 #include <termios.h>
+#include <string>
 #include <vector>
 
 struct VTerm;
@@ -20,7 +20,7 @@ struct pty_options {
   std::string cwd;                // current directory; empty: the test's
   int rows = 24;                  // screen size
   int cols = 80;
-  bool ignore_sigint = false;     // start the child with SIGINT ignored
+  bool ignore_sigint = false;             // start the child with SIGINT ignored
   const struct termios *modes = nullptr;  // initial line modes, else defaults
 };
 
@@ -60,11 +60,11 @@ class pty_session {
  private:
   bool read_some(int ms);  // one read with a time-out; false at time-out/EOF
 
-  pid_t pid_ = -1;         // the child, -1 when none or reaped
-  int master_ = -1;        // master side of the pty
-  int status_ = 0;         // wait status once reaped
+  pid_t pid_ = -1;   // the child, -1 when none or reaped
+  int master_ = -1;  // master side of the pty
+  int status_ = 0;   // wait status once reaped
   bool reaped_ = false;
-  std::string out_;        // everything the child wrote
+  std::string out_;  // everything the child wrote
   VTerm *vt_ = nullptr;
   VTermScreen *screen_ = nullptr;
 };

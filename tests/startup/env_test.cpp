@@ -2,11 +2,11 @@
 // three sources, the settings tables, unit aliases and printer variables.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "run/startup/env.h"
@@ -166,9 +166,9 @@ TEST_F(env_fixture, overlong_line_is_skipped_with_a_message) {
 
 TEST_F(env_fixture, unit_aliases) {
   write_defaults("unit9=/from/file\n");
-  ASSERT_EQ(init({"unit7=/data/x", "unit=y", "unitA=z", "unit0=/zero",
-                  "unit8=" + std::string(256, 'd')}),
-            0);
+  ASSERT_EQ(
+      init({"unit7=/data/x", "unit=y", "unitA=z", "unit0=/zero", "unit8=" + std::string(256, 'd')}),
+      0);
   EXPECT_STREQ(unit_alias_dir(7), "/data/x");
   EXPECT_STREQ(unit_alias_dir(0), "/zero");
   EXPECT_STREQ(unit_alias_dir(9), "/from/file");
@@ -176,7 +176,8 @@ TEST_F(env_fixture, unit_aliases) {
   EXPECT_EQ(unit_alias_dir(1), nullptr);
   // more than one block of aliases, and a changed alias
   std::vector<std::string> many;
-  for (int i = 0; i < 45; i++) many.push_back("unit" + std::to_string(100 + i) + "=/d" + std::to_string(i));
+  for (int i = 0; i < 45; i++)
+    many.push_back("unit" + std::to_string(100 + i) + "=/d" + std::to_string(i));
   ASSERT_EQ(init(many), 0);
   EXPECT_STREQ(unit_alias_dir(144), "/d44");
   std::string upd = "unit144=/new";
@@ -220,7 +221,8 @@ TEST_F(env_fixture, printer_variables) {
 TEST_F(env_fixture, printer_table_full_and_missing_entries) {
   write_defaults("#SYSTEM\n))\n[PRINTER]\n#p1\n))\n");
   std::vector<std::string> env;
-  for (int i = 1; i <= 25; i++) env.push_back("LP" + std::to_string(i) + "=p" + std::to_string(i % 2));
+  for (int i = 1; i <= 25; i++)
+    env.push_back("LP" + std::to_string(i) + "=p" + std::to_string(i % 2));
   ASSERT_EQ(init(env), 0);
   EXPECT_GT(getlcapidx("24"), 0);
   EXPECT_EQ(getlcapidx("25"), -25);  // dropped silently: the table is full

@@ -2,21 +2,23 @@
 // codes, signals, terminal modes, the pause after start-up messages.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <string>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include "tests/pty/pty.h"
 
 namespace {
 
-std::string run_path() { return build_dir() + "/bin/run"; }
+std::string run_path() {
+  return build_dir() + "/bin/run";
+}
 
 // Starts run with the assignments on its command line.
 void start_run(pty_session &s, std::vector<std::string> args, std::vector<std::string> env = {},
