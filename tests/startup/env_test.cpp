@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include <pty.h>
+
+#include "run/files/files.h"
 #include "run/startup/env.h"
 #include "run/startup/lptab.h"
 #include "run/startup/settings.h"
@@ -267,6 +270,63 @@ TEST(startup, getunit_splits_name_and_unit) {
   EXPECT_EQ(getunit(nullptr), 0);
   EXPECT_EQ(getunit(c), 0);  // the number after the first slash
   EXPECT_STREQ(c, "a");
+}
+
+}  // namespace
+
+namespace {
+
+// The terminal slot is the line of the terminal list that names the
+// terminal of standard error (without its "/dev/").
+TEST(env_tty, terminal_slot_from_the_terminal_list) {
+  int master, slave;
+  ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  int saved = dup(2);
+  ASSERT_EQ(dup2(slave, 2), 2);
+  std::string dev = ttyname(2);
+  std::string list = "/tmp/quillon-ttys-" + std::to_string(getpid());
+  {
+    FILE *f = std::fopen(list.c_str(), "w");
+    std::fprintf(f, "01tty1\n02console\n03%s\n04%s\n", dev.c_str() + 5, dev.c_str() + 5);
+    std::fclose(f);
+  }
+  const char *old = tty_name;
+  tty_name = list.c_str();
+  int slot = gettyslot();
+  std::string seen = l_ttyname ? l_ttyname : "";
+  tty_name = "/nonexistent/ttys";
+  int missing = gettyslot();
+  dup2(saved, 2);
+  close(saved);
+  tty_name = old;
+  EXPECT_EQ(slot, 2);
+  EXPECT_EQ(seen, dev.substr(0, 19));
+  EXPECT_EQ(missing, -1);
+  close(slave);
+  close(master);
+  unlink(list.c_str());
+}
+
+TEST_F(env_fixture, screen_dump_file_and_open_file_table) {
+  write_defaults("");
+  std::string dump = deflt_path + ".dump";
+  {
+    FILE *f = std::fopen(dump.c_str(), "w");
+    std::fputs("old\n", f);
+    std::fclose(f);
+  }
+  ASSERT_EQ(init({"VXSCDUMP=" + dump, "F=12"}), 0);
+  ASSERT_GE(sc_dump_fd, 0);
+  ASSERT_EQ(write(sc_dump_fd, "new\n", 4), 4);
+  close(sc_dump_fd);
+  FILE *f = std::fopen(dump.c_str(), "r");
+  char buf[32] = {};
+  size_t n = std::fread(buf, 1, sizeof buf - 1, f);
+  std::fclose(f);
+  EXPECT_EQ(std::string(buf, n), "old\nnew\n");  // appended, not truncated
+  EXPECT_EQ(oftable_len, 12);
+  EXPECT_EQ(oftable[11].pfd, 0);
+  unlink(dump.c_str());
 }
 
 }  // namespace
