@@ -215,3 +215,38 @@ TEST(run, startup_messages_pause_five_seconds) {
 }
 
 }  // namespace
+
+namespace {
+
+// run with standard input closed and standard output on a pipe
+TEST(run, closed_standard_input_is_a_startup_failure) {
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    dup2(out[1], 1);
+    close(out[0]);
+    close(out[1]);
+    close(0);
+    std::string path = run_path();
+    char *argv[] = {const_cast<char *>(path.c_str()), nullptr};
+    char env0[] = "VXDEFAULT=/nonexistent", env1[] = "TERM=xterm";
+    char *envp[] = {env0, env1, nullptr};
+    execve(argv[0], argv, envp);
+    _exit(127);
+  }
+  close(out[1]);
+  std::string text;
+  char buf[256];
+  ssize_t n;
+  while ((n = read(out[0], buf, sizeof buf)) > 0) text.append(buf, size_t(n));
+  close(out[0]);
+  int st;
+  waitpid(pid, &st, 0);
+  ASSERT_TRUE(WIFEXITED(st));
+  EXPECT_EQ(WEXITSTATUS(st), 255);
+  EXPECT_NE(text.find("fcntl error.\r\n"), std::string::npos) << text;
+}
+
+}  // namespace
