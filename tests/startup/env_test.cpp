@@ -16,6 +16,7 @@
 #include "run/startup/lptab.h"
 #include "run/startup/settings.h"
 #include "run/startup/startup.h"
+#include "run/terminal/kmap.h"
 
 extern char **environ;
 
@@ -327,6 +328,22 @@ TEST_F(env_fixture, screen_dump_file_and_open_file_table) {
   EXPECT_EQ(oftable_len, 12);
   EXPECT_EQ(oftable[11].pfd, 0);
   unlink(dump.c_str());
+}
+
+}  // namespace
+
+namespace {
+
+// A terminal map inside a block goes to the map parser, which reads up to
+// the "))" that ends the block; the output table becomes a private copy.
+TEST_F(env_fixture, terminal_map_hands_over_to_the_map_parser) {
+  write_defaults("#SYSTEM\nM=10\nMAP=1,2\n3,4\nC=9\n))\n#vt100\nF=5\n))\n");
+  ASSERT_EQ(init({"TERM=vt100"}), 0);
+  EXPECT_EQ(zrmeq, 10);
+  EXPECT_EQ(zrceq, 1);  // a line of the map, not a setting
+  EXPECT_EQ(zrfeq, 5);  // the map's "))" ended the SYSTEM block
+  EXPECT_NE(table_out_p, table_out);
+  EXPECT_EQ(table_out_p['A'], 'A');
 }
 
 }  // namespace
