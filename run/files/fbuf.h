@@ -1,0 +1,36 @@
+// fbuf.h: the buffered file reader.  One process-wide block of 1024 bytes
+// serves one file at a time: the program file while it loads, and the
+// text files read whole.  Reads go through fb_sys_read so tests can make
+// them fail.
+#pragma once
+
+#include <sys/types.h>
+
+constexpr int FBLOCK_SIZE = 1024;  // bytes of the block
+constexpr int FBGATHER_SIZE = 512; // largest request fbread_p2 gathers
+
+struct fbuf_state {
+  unsigned char fblock[FBLOCK_SIZE];     // the block
+  int fsize;                             // bytes held in the block
+  int fnext;                             // next unread byte in the block
+  unsigned char gather[FBGATHER_SIZE];   // requests that straddle blocks
+};
+extern fbuf_state fb;
+
+// The read used to fill the block; tests replace it.
+extern ssize_t (*fb_sys_read)(int fd, void *buf, size_t n);
+
+// Empties the block for a new file.
+void fbinit();
+// Empties the block after the file is done with.
+void fbend();
+// Copies nbytes into ptr; returns the count copied (less at end of file)
+// or the negative read result.
+int fbread(int fd, void *ptr, int nbytes);
+// A pointer into the block to at most *nbytes bytes; *nbytes becomes the
+// count.  Null at end of file (*nbytes 0) or on a read error (negative).
+const unsigned char *fbread_p(int fd, int *nbytes);
+// Exactly *nbytes bytes (at most FBGATHER_SIZE), gathered when they
+// straddle two blocks; *nbytes becomes the count obtained (less at end of
+// file, negative on a read error or a request too large).
+const unsigned char *fbread_p2(int fd, int *nbytes);
