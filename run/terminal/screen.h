@@ -8,5 +8,7 @@ int sc_init();
 void sc_cleanup();
 // Resets the terminal before run exits.
 void sc_reset();
+// Writes n bytes of the screen control language (attributes, erasing).
+void sc_control(const char *bytes, int n);
 // Sends pending screen output to the terminal; force: even when not due.
 void zflush(int force);

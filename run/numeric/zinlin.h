@@ -1,0 +1,13 @@
+// zinlin.h: line input from the keyboard, with echo and simple editing.
+#pragma once
+
+constexpr int ZIN_MAX = 80;      // characters of a line
+constexpr int ZIN_NOECHO = 1;    // option: no echo
+constexpr int ZIN_LF = 2;        // option: line feed is a key, controls are spaces
+constexpr int ZIN_KEEPCASE = 4;  // option: letters as typed (else case inverted)
+
+extern char zrlin[ZIN_MAX + 1];  // the line read last, terminated
+
+// Reads a line into zrlin; returns its length, or -1 when the keyboard
+// reports an error before the line ends.
+int zinlin(int opt);

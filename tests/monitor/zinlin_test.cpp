@@ -1,0 +1,80 @@
+// Line input: editing keys, the case rule, the 80-character limit and the
+// echo, with the keyboard on a pipe.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <string>
+
+#include "run/numeric/zinlin.h"
+
+namespace {
+
+// Feeds keys to standard input and collects what is echoed on standard
+// output while f runs.
+struct keyboard {
+  int saved_in = -1, saved_out = -1;
+  int out_pipe[2] = {-1, -1};
+
+  std::string run(const std::string &keys, int opt, int *len) {
+    int in_pipe[2];
+    EXPECT_EQ(pipe(in_pipe), 0);
+    EXPECT_EQ(pipe(out_pipe), 0);
+    EXPECT_EQ(write(in_pipe[1], keys.data(), keys.size()), ssize_t(keys.size()));
+    close(in_pipe[1]);
+    saved_in = dup(0);
+    saved_out = dup(1);
+    dup2(in_pipe[0], 0);
+    dup2(out_pipe[1], 1);
+    close(in_pipe[0]);
+    close(out_pipe[1]);
+    *len = zinlin(opt);
+    dup2(saved_in, 0);
+    dup2(saved_out, 1);
+    close(saved_in);
+    close(saved_out);
+    std::string echo;
+    fcntl(out_pipe[0], F_SETFL, O_NONBLOCK);
+    char buf[512];
+    ssize_t n;
+    while ((n = read(out_pipe[0], buf, sizeof buf)) > 0) echo.append(buf, size_t(n));
+    close(out_pipe[0]);
+    return echo;
+  }
+};
+
+TEST(zinlin, editing_case_and_limits) {
+  struct row {
+    std::string keys;
+    int opt;
+    std::string line;
+    std::string echo;
+  };
+  const row rows[] = {
+      {"Hello\r", ZIN_KEEPCASE, "Hello", "Hello"},
+      {"Hello\r", 0, "hELLO", "hELLO"},  // case inverted
+      {"ab\bc\x7f"
+       "d\r",
+       ZIN_KEEPCASE, "ad", "ab\b \bc\b \bd"},
+      {"abc\x18xy\n", ZIN_KEEPCASE, "xy", "abc\b \b\b \b\b \bxy"},  // CAN, line feed ends
+      {"\b\ba\x01\tb\r", ZIN_KEEPCASE, "ab", "ab"},                 // controls ignored
+      {"a\tb\nc\r", ZIN_KEEPCASE | ZIN_LF, "a b c", "a b c"},       // LF is a key
+      {"secret\r", ZIN_KEEPCASE | ZIN_NOECHO, "secret", ""},
+      {"\xe9t\xe9\r", ZIN_KEEPCASE, "\xe9t\xe9", "\xe9t\xe9"},  // bytes from 128 stored
+  };
+  for (const row &r : rows) {
+    keyboard k;
+    int len;
+    std::string echo = k.run(r.keys, r.opt, &len);
+    EXPECT_EQ(std::string(zrlin, size_t(len > 0 ? len : 0)), r.line) << r.keys;
+    EXPECT_EQ(echo, r.echo) << r.keys;
+  }
+  keyboard k;
+  int len;
+  k.run(std::string(100, 'x') + "\r", ZIN_KEEPCASE, &len);
+  EXPECT_EQ(len, 80);
+  k.run("abc", ZIN_KEEPCASE, &len);  // the input ends before the line
+  EXPECT_EQ(len, -1);
+}
+
+}  // namespace
