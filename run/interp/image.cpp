@@ -44,66 +44,7 @@ int setPcodeVersion(int pv) {
   return 0;
 }
 
-static inline const uint8_t *at(uint32_t off, uint32_t len) {
-  if (!zin(off, len)) zraise(ERR_BADCODE);
-  return zm.zu + off;
-}
-
-uint32_t zget1(uint32_t off) { return *at(off, 1); }
-
-uint32_t zget2(uint32_t off) {
-  const uint8_t *p = at(off, 2);
-  return uint32_t(p[0]) << 8 | p[1];
-}
-
-uint32_t zget3(uint32_t off) {
-  const uint8_t *p = at(off, 3);
-  return uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
-}
-
-uint32_t zget4(uint32_t off) {
-  const uint8_t *p = at(off, 4);
-  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
-
-uint32_t zgeta(uint32_t off) { return zw.pcode24 ? zget3(off) : zget2(off); }
-
-static inline uint8_t *wat(uint32_t off, uint32_t len) {
-  if (!zin(off, len)) zraise(ERR_BADCODE);
-  return zm.zu + off;
-}
-
-void zput1(uint32_t off, uint32_t v) { *wat(off, 1) = uint8_t(v); }
-
-void zput2(uint32_t off, uint32_t v) {
-  uint8_t *p = wat(off, 2);
-  p[0] = uint8_t(v >> 8);
-  p[1] = uint8_t(v);
-}
-
-void zput3(uint32_t off, uint32_t v) {
-  uint8_t *p = wat(off, 3);
-  p[0] = uint8_t(v >> 16);
-  p[1] = uint8_t(v >> 8);
-  p[2] = uint8_t(v);
-}
-
-void zput4(uint32_t off, uint32_t v) {
-  uint8_t *p = wat(off, 4);
-  p[0] = uint8_t(v >> 24);
-  p[1] = uint8_t(v >> 16);
-  p[2] = uint8_t(v >> 8);
-  p[3] = uint8_t(v);
-}
-
-void zputa(uint32_t off, uint32_t v) {
-  if (zw.pcode24)
-    zput3(off, v);
-  else
-    zput2(off, v);
-}
-
-std::span<uint8_t> zspan(uint32_t off, uint32_t len) { return {wat(off, len), len}; }
+void zimage_fault() { zraise(ERR_BADCODE); }
 
 uint32_t zstk_begin(uint32_t body_len) {
   uint64_t start = uint64_t(zp.stkp) + uint32_t(zw.adr_len);
@@ -131,7 +72,26 @@ void zstk_push_truth(int v) {
   if (link > zm.zrsck) zraise(ERR_STACK);
 }
 
-int zstk_truth() { return int(zget1(zp.stkp - 1)); }
+int zstk_truth() {
+  if (!zstk_is_truth()) zraise(ERR_BADCODE);
+  return int(zget1(zp.stkp - 1));
+}
+
+bool zstk_is_truth() {
+  uint32_t s = zp.stkp, a = uint32_t(zw.adr_len);
+  if (s < 2 + a) return false;
+  return zgeta(s) == s - 2 - a && zget1(s - 2) == 0 && zget1(s - 1) <= 1;
+}
+
+void zstk_unwind() {
+  for (;;) {
+    uint32_t s = zp.stkp;
+    if (!zstk_is_truth() && zstk_ptr() <= FRAME_MAX) return;
+    uint32_t link = zgeta(s);
+    if (link >= s) zraise(ERR_BADCODE);  // a chain must run downward
+    zp.stkp = link;
+  }
+}
 
 uint32_t zstk_ptr() { return zgeta(zp.stkp - uint32_t(zw.adr_len)); }
 

@@ -64,17 +64,60 @@ inline bool zin(uint64_t off, uint64_t len) {
   return off <= zm.size && len <= zm.size - off;
 }
 
-uint32_t zget1(uint32_t off);
-uint32_t zget2(uint32_t off);
-uint32_t zget3(uint32_t off);
-uint32_t zget4(uint32_t off);
-uint32_t zgeta(uint32_t off);  // an address of adr_len bytes
-void zput1(uint32_t off, uint32_t v);
-void zput2(uint32_t off, uint32_t v);
-void zput3(uint32_t off, uint32_t v);
-void zput4(uint32_t off, uint32_t v);
-void zputa(uint32_t off, uint32_t v);  // an address of adr_len bytes
-std::span<uint8_t> zspan(uint32_t off, uint32_t len);
+// The failed-check path of every access: raises 102.
+[[noreturn]] void zimage_fault();
+
+// Checked pointer to [off, off+len); the only way to image bytes.  Inline
+// so that the dispatch loop pays one compare per access, not a call.
+inline uint8_t *zat(uint32_t off, uint32_t len) {
+  if (!zin(off, len)) [[unlikely]]
+    zimage_fault();
+  return zm.zu + off;
+}
+
+inline uint32_t zget1(uint32_t off) { return *zat(off, 1); }
+inline uint32_t zget2(uint32_t off) {
+  const uint8_t *p = zat(off, 2);
+  return uint32_t(p[0]) << 8 | p[1];
+}
+inline uint32_t zget3(uint32_t off) {
+  const uint8_t *p = zat(off, 3);
+  return uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+}
+inline uint32_t zget4(uint32_t off) {
+  const uint8_t *p = zat(off, 4);
+  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+// an address of adr_len bytes
+inline uint32_t zgeta(uint32_t off) { return zw.pcode24 ? zget3(off) : zget2(off); }
+
+inline void zput1(uint32_t off, uint32_t v) { *zat(off, 1) = uint8_t(v); }
+inline void zput2(uint32_t off, uint32_t v) {
+  uint8_t *p = zat(off, 2);
+  p[0] = uint8_t(v >> 8);
+  p[1] = uint8_t(v);
+}
+inline void zput3(uint32_t off, uint32_t v) {
+  uint8_t *p = zat(off, 3);
+  p[0] = uint8_t(v >> 16);
+  p[1] = uint8_t(v >> 8);
+  p[2] = uint8_t(v);
+}
+inline void zput4(uint32_t off, uint32_t v) {
+  uint8_t *p = zat(off, 4);
+  p[0] = uint8_t(v >> 24);
+  p[1] = uint8_t(v >> 16);
+  p[2] = uint8_t(v >> 8);
+  p[3] = uint8_t(v);
+}
+// an address of adr_len bytes
+inline void zputa(uint32_t off, uint32_t v) {
+  if (zw.pcode24)
+    zput3(off, v);
+  else
+    zput2(off, v);
+}
+inline std::span<uint8_t> zspan(uint32_t off, uint32_t len) { return {zat(off, len), len}; }
 
 // Expression stack primitives.  An entry of body_len bytes is written at
 // zstk_begin(body_len) (= stkp + adr_len), then closed by zstk_end, which
@@ -83,6 +126,18 @@ std::span<uint8_t> zspan(uint32_t off, uint32_t len);
 uint32_t zstk_begin(uint32_t body_len);
 void zstk_end(uint32_t body_len, uint32_t ptrword);
 void zstk_push_truth(int v);  // truth value: 0, v, link word
-int zstk_truth();             // the truth byte of the top entry
+// The truth byte of the top entry; 102 when the top is not a truth value.
+int zstk_truth();
 uint32_t zstk_ptr();          // pointer word of the top entry
 void zstk_pop();              // drops the top entry
+
+// A truth value is the only entry without a pointer word, so it is told
+// apart by its shape: the link word lies exactly 2 + adr_len below stkp
+// and the two bytes below stkp are 0 and 0 or 1.  (With 2-byte addresses a
+// reference entry has the same size, but its pointer word is a descriptor
+// offset far above 1; the stack bottom's is 7.)
+bool zstk_is_truth();
+// Pops everything above the nearest control frame: truth values and
+// entries whose pointer word is above FRAME_MAX.  Stops at the stack
+// bottom even when the chain is damaged.
+void zstk_unwind();

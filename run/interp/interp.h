@@ -94,3 +94,12 @@ extern char errfile[ERRFILE_LEN];
 
 // the opcode byte being executed; helpers and the arithmetic read its bits
 extern uint8_t zcod;
+
+// State of the instruction cycle beside the registers, shared with the
+// calls, the error path, the I/O statements and the monitor.
+extern uint32_t expr_stack;       // stack level at the start of the statement
+extern uint32_t expr_stack_save;  // expr_stack kept while an I/O statement runs
+extern unsigned zrcod2;           // state bits of the current routine (RC2_*)
+extern int spsssw;                // a substring is being pushed for a concatenation
+extern int zfl_pcnt;              // instructions until pending output is flushed
+extern int zerrn;                 // the number of the last runtime error

@@ -6,3 +6,9 @@ void zraise(int number) { throw zerror_jump{number}; }
 
 char errfile[ERRFILE_LEN];
 uint8_t zcod;
+uint32_t expr_stack;
+uint32_t expr_stack_save;
+unsigned zrcod2;
+int spsssw;
+int zfl_pcnt;
+int zerrn;
