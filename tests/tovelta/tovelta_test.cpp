@@ -55,6 +55,7 @@ struct transcript {
   std::string stray;           // bytes outside the sequences (messages)
   std::string err;             // standard error
   int status = -1;             // exit status, or 1000 + signal number
+  int unread = -1;             // typed bytes the tool left unread
   std::string data() const {
     std::string d;
     for (const block_seen &b : blocks) d += b.data;
@@ -63,19 +64,21 @@ struct transcript {
 };
 
 struct emulator {
-  std::string open_reply = "OK\n";
-  std::string ack_reply = "ACK\n";
+  std::string open_reply = "OK\n";  // answer to the open request
+  std::string ack_reply = "ACK\n";  // answer to blocks and end marker with ack non-zero
   int kill_at = 0;          // SIGTERM instead of the reply: -1 open request, n block n
   bool echo_before = true;  // ECHO of the line before the run
 };
 
 struct session {
-  int m = -1, s = -1, err = -1;
-  pid_t pid = -1;
-  bool reaped = false;
-  int status = -1;
-  std::vector<unsigned char> buf = std::vector<unsigned char>(65536);
-  size_t pos = 0, len = 0;
+  int m = -1, s = -1;   // pty master, slave (closed once the tool is gone)
+  int err = -1;         // read end of the tool's standard error
+  pid_t pid = -1;       // the tool
+  bool reaped = false;  // it has exited
+  int status = -1;      //   with this status (as in transcript)
+  int unread = -1;      //   leaving this many typed bytes unread
+  std::vector<unsigned char> buf = std::vector<unsigned char>(65536);  // read from master
+  size_t pos = 0, len = 0;                                             // unparsed part of buf
 };
 
 // The line's modes; the master reports those of the slave side.
@@ -98,6 +101,7 @@ bool reap(session &ss, int flags) {
   if (!ss.reaped && waitpid(ss.pid, &st, flags) == ss.pid) {
     ss.reaped = true;
     ss.status = WIFEXITED(st) ? WEXITSTATUS(st) : 1000 + WTERMSIG(st);
+    ss.unread = pending(ss);
     // with the last slave descriptor gone the master reads EIO once drained
     close(ss.s);
     ss.s = -1;
@@ -178,6 +182,7 @@ void finish(session &ss, transcript &t) {
   for (int c; (c = get(ss)) >= 0;) t.stray += char(c);
   t.after = modes_of(ss);
   t.status = ss.status;
+  t.unread = ss.unread;
   char b[4096];
   for (ssize_t n; (n = read(ss.err, b, sizeof b)) > 0;) t.err.append(b, size_t(n));
   close(ss.m);
@@ -308,6 +313,7 @@ void expect_transfer(const transcript &t, const std::string &sent, const std::st
     EXPECT_EQ(t.at_end, (modes{false, false}));
   }
   EXPECT_EQ(t.end_pending, 0);
+  EXPECT_EQ(t.unread, 0) << "the end reply was not read";
   // restored in reverse: never echo back while opost is still off
   for (const modes &m : t.closing) EXPECT_FALSE(m.echo && !m.opost);
   EXPECT_EQ(t.after, (modes{true, true}));
@@ -538,6 +544,20 @@ TEST(tovelta_send, read_error_ends_the_data_phase) {
     std::string head = content.substr(0, c.read);
     EXPECT_TRUE(got == (c.text ? with_cr(head) : head));
   }
+}
+
+TEST(tovelta_send, failed_write_fails_the_transfer) {
+  temp_dir dir;
+  long long size = 0;
+  ASSERT_EQ(tvsend_open(dir.file("f", "some data").c_str(), false, &size), 0);
+  int fd = open("/dev/full", O_WRONLY);
+  ASSERT_GE(fd, 0);
+  tvline_init(-1, fd, '[');
+  EXPECT_FALSE(tvsend_data(tvopt_options{false, 0, 1000, '[', "f", "f"}));
+  EXPECT_TRUE(tvline.failed);
+  EXPECT_FALSE(tvline_end(0));
+  tvsend_close();
+  close(fd);
 }
 
 }  // namespace
