@@ -8,10 +8,10 @@
 // number (or does not fit 32 bits) leaves acknowledgements off.
 #include "tovelta/args.h"
 
+#include <unistd.h>
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <unistd.h>
 
 static const char VERSION[] = "2.0";
 
@@ -61,8 +61,12 @@ int tvopt_parse(int argc, char **argv, tvopt_options *o) {
   int c;
   while ((c = getopt(argc, argv, "ta:b:Hhx")) != -1) {
     switch (c) {
-      case 't': o->text = true; break;
-      case 'a': o->ack = decimal(optarg, &v) && v <= UINT_MAX ? unsigned(v) : 0; break;
+      case 't':
+        o->text = true;
+        break;
+      case 'a':
+        o->ack = decimal(optarg, &v) && v <= UINT_MAX ? unsigned(v) : 0;
+        break;
       case 'b':
         if (!decimal(optarg, &v) || v == 0) {
           o->block = TVOPT_BLOCK_DEFAULT;
@@ -73,13 +77,17 @@ int tvopt_parse(int argc, char **argv, tvopt_options *o) {
           o->block = int(v);
         }
         break;
-      case 'H': o->intro = '%'; break;
+      case 'H':
+        o->intro = '%';
+        break;
       case 'h':
         printf("File Transfer To Velta - version %s\n", VERSION);
         tvopt_help();
         return 0;
-      case 'x': return 0;
-      default: break;
+      case 'x':
+        return 0;
+      default:
+        break;
     }
   }
   if (optind >= argc) {

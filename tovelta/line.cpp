@@ -9,14 +9,16 @@
 // c is '[' (or '%' for the emulator's HP mode); numbers are decimal.
 #include "tovelta/line.h"
 
+#include <unistd.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <unistd.h>
 
 tvline_state tvline = {0, 1, '[', false};
 
-void tvline_init(int in, int out, char intro) { tvline = {in, out, intro, false}; }
+void tvline_init(int in, int out, char intro) {
+  tvline = {in, out, intro, false};
+}
 
 static bool put(const void *p, size_t n) {
   const char *s = static_cast<const char *>(p);

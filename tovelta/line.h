@@ -1,8 +1,8 @@
 // line.h: the terminal line as tovelta uses it: the escape sequences and
 // data blocks written to the emulator, and the reply lines read back.
 #pragma once
-#include <cstddef>
 #include <sys/types.h>
+#include <cstddef>
 
 constexpr int TVLINE_ROOM = 32;       // bytes kept free before block data for its sequence
 constexpr int TVLINE_REPLY_MAX = 31;  // characters kept of one reply line

@@ -11,10 +11,10 @@
 // signal handler, hence its flags are sig_atomic_t.
 #include "tovelta/modes.h"
 
-#include <cerrno>
-#include <csignal>
 #include <termios.h>
 #include <unistd.h>
+#include <cerrno>
+#include <csignal>
 
 struct tvmode_state {
   volatile sig_atomic_t echo_off;   // we turned ECHO off and owe its restore
@@ -94,6 +94,7 @@ void tvmode_catch_signals() {
   for (int sig : TVMODE_SIGNALS) {
     struct sigaction old;
     // a signal ignored by the parent stays ignored
-    if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) sigaction(sig, &sa, nullptr);
+    if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+      sigaction(sig, &sa, nullptr);
   }
 }

@@ -8,22 +8,22 @@
 // block that ends in an inserted CR LF holds block size + 1 bytes.
 #include "tovelta/send.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include "tovelta/line.h"
 
 ssize_t (*tvsend_read_for_test)(int, void *, size_t) = read;
 
 struct tvsend_state {
-  int fd;                                               // the open file, -1 when none
-  bool end;                                             // end of file or a read error
-  bool error;                                           // a read failed
-  size_t pos, len;                                      // unread part of in
-  unsigned char in[65536];                              // text mode reads through this
-  unsigned char out[TVLINE_ROOM + TVOPT_BLOCK_MAX + 1]; // sequence room, then block data
+  int fd;                                                // the open file, -1 when none
+  bool end;                                              // end of file or a read error
+  bool error;                                            // a read failed
+  size_t pos, len;                                       // unread part of in
+  unsigned char in[65536];                               // text mode reads through this
+  unsigned char out[TVLINE_ROOM + TVOPT_BLOCK_MAX + 1];  // sequence room, then block data
 };
 static tvsend_state tvsend = {-1, false, false, 0, 0, {}, {}};
 

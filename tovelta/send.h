@@ -1,8 +1,8 @@
 // send.h: the file tovelta sends: its size as announced to the emulator
 // and the data phase that cuts it into blocks.
 #pragma once
-#include <cstddef>
 #include <sys/types.h>
+#include <cstddef>
 
 #include "tovelta/args.h"
 

@@ -40,11 +40,11 @@ struct block_seen {
 
 // What the emulator saw of one run.
 struct transcript {
-  std::string intros;          // second byte of every sequence
-  long long size = -1;         // announced in the header
-  std::string name;            // PC file name of the header
-  bool opened = false;         // the open request came
-  modes at_open{};             //   and the modes then
+  std::string intros;   // second byte of every sequence
+  long long size = -1;  // announced in the header
+  std::string name;     // PC file name of the header
+  bool opened = false;  // the open request came
+  modes at_open{};      //   and the modes then
   std::vector<block_seen> blocks;
   bool ended = false;          // the end marker came
   std::string end_ack;         //   its ack field
@@ -66,8 +66,8 @@ struct transcript {
 struct emulator {
   std::string open_reply = "OK\n";  // answer to the open request
   std::string ack_reply = "ACK\n";  // answer to blocks and end marker with ack non-zero
-  int kill_at = 0;          // SIGTERM instead of the reply: -1 open request, n block n
-  bool echo_before = true;  // ECHO of the line before the run
+  int kill_at = 0;                  // SIGTERM instead of the reply: -1 open request, n block n
+  bool echo_before = true;          // ECHO of the line before the run
 };
 
 struct session {
@@ -232,8 +232,10 @@ transcript run(const std::vector<std::string> &args, const emulator &em = {},
   start(ss, args, em, cwd);
   if (ss.pid <= 0) return t;
   for (int c; (c = get(ss)) >= 0;) {
-    if (c != 27) t.stray += char(c);
-    else if (!sequence(ss, em, t)) break;
+    if (c != 27)
+      t.stray += char(c);
+    else if (!sequence(ss, em, t))
+      break;
   }
   finish(ss, t);
   return t;
@@ -329,38 +331,31 @@ TEST(tovelta, files_arrive_byte_for_byte) {
   std::string all;
   for (int i = 0; i < 768; i++) all += char(i);
   std::string one = random_bytes(2048, 1), big = random_bytes(40000, 2);
-  std::string x16383 = std::string(16383, 'x');
-  using sv = std::vector<size_t>;
+  std::string b5 = big.substr(0, 5000), b3 = big.substr(0, 3000), x = std::string(16383, 'x');
   struct file_case {
     const char *what;
     std::string content;
     std::vector<std::string> opts;
-    std::string sent;
-    sv blocks;
-    const char *ack;
-    char intro;
+    std::string sent;            // what the emulator must store
+    std::vector<size_t> blocks;  // sizes of the data blocks
+    const char *ack;             // ack field of every block and the end marker
+    char intro;                  // second byte of every sequence
   } cases[] = {
       {"empty binary", "", {}, "", {}, "0", '['},
       {"empty text", "", {"-t"}, "", {}, "0", '['},
       {"exactly one block", one, {}, one, {2048}, "0", '['},
-      {"every byte value unchanged", all, {"-b", "100", "-a", "1"}, all,
-       sv{100, 100, 100, 100, 100, 100, 100, 68}, "1", '['},
+      {"every byte value unchanged", all, {"-b", "256", "-a", "1"}, all, {256, 256, 256}, "1", '['},
       {"text adds CR before lone LF", "a\nb\r\n", {"-t"}, "a\r\nb\r\n", {6}, "0", '['},
       {"text starting with LF", "\n\n", {"-t"}, "\r\n\r\n", {4}, "0", '['},
-      {"inserted CR LF straddles", "abc\ndefgh", {"-t", "-b", "4"}, "abc\r\ndefgh", {5, 4, 1},
-       "0", '['},
+      {"added CR LF straddles", "abc\nde", {"-t", "-b", "4"}, "abc\r\nde", {5, 2}, "0", '['},
       {"own CR LF straddles", "abc\r\nxy", {"-t", "-b", "4"}, "abc\r\nxy", {4, 3}, "0", '['},
       {"text exactly one block", "abcd", {"-t", "-b", "4", "-a", "3"}, "abcd", {4}, "3", '['},
-      {"largest block size", big, {"-b", "16384", "-a", "1"}, big, {16384, 16384, 7232}, "1",
-       '['},
-      {"largest block plus one", x16383 + "\nyz", {"-t", "-b", "16384"}, x16383 + "\r\nyz",
-       {16385, 2}, "0", '['},
+      {"largest block size", big, {"-b", "16384", "-a", "1"}, big, {16384, 16384, 7232}, "1", '['},
+      {"largest plus one", x + "\nyz", {"-t", "-b", "16384"}, x + "\r\nyz", {16385, 2}, "0", '['},
       {"HP emulation mode", "hello", {"-H", "-a", "42"}, "hello", {5}, "42", '%'},
-      {"-b 0 takes the default", big.substr(0, 5000), {"-b", "0"}, big.substr(0, 5000),
-       {2048, 2048, 904}, "0", '['},
+      {"-b 0 takes the default", b5, {"-b", "0"}, b5, {2048, 2048, 904}, "0", '['},
       {"negative -b takes the default", "abc", {"-b", "-5"}, "abc", {3}, "0", '['},
-      {"non-numeric -b takes the default", big.substr(0, 3000), {"-b", "4k"},
-       big.substr(0, 3000), {2048, 952}, "0", '['},
+      {"non-numeric -b takes the default", b3, {"-b", "4k"}, b3, {2048, 952}, "0", '['},
       {"non-numeric -a leaves acks off", "abc", {"-a", "yes"}, "abc", {3}, "0", '['},
   };
   temp_dir dir;
@@ -379,7 +374,8 @@ TEST(tovelta, mode_changes_keep_their_order) {
   // only when the watcher reads the modes in between, so many short runs.
   temp_dir dir;
   std::string f = dir.file("f", "a\nb");
-  for (int i = 0; i < 100 && !HasFailure(); i++) expect_transfer(run({"-a", "1", f}), "a\nb", "f", "1");
+  for (int i = 0; i < 100 && !HasFailure(); i++)
+    expect_transfer(run({"-a", "1", f}), "a\nb", "f", "1");
 }
 
 TEST(tovelta, large_random_files) {
