@@ -442,7 +442,7 @@ void auto_fetch(pa_state &s, const std::string &m, int oper, zop_shape shape,
     int form = str.empty() ? 1 : str.size() == 1 ? 0 : 2;
     uint8_t code = opcode_of(oper, form, 0);
     it.parts.push_back(bytes_part({code}));
-    string_constant(s, code, t, it);
+    if (form != 1) string_constant(s, code, t, it);
     return;
   }
   uint8_t num[8], b;

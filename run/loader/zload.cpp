@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "run/files/fbuf.h"
@@ -31,11 +32,20 @@ static void take_name(const char *np, int npl, char *name) {
   name[n] = 0;
 }
 
+// opens a regular file for reading; a directory, a pipe or a device is
+// not a program file (and opening a pipe must not block)
 static int open_retry(const char *path) {
-  for (int tries = 0;; tries++) {
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd >= 0 || tries > 0 || (errno != EMFILE && errno != ENFILE)) return fd;
+  int fd = -1;
+  for (int tries = 0; tries < 2; tries++) {
+    fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd >= 0 || (errno != EMFILE && errno != ENFILE)) break;
   }
+  struct stat st;
+  if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
 }
 
 static void set_errfile(const char *path) {
