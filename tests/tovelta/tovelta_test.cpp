@@ -395,13 +395,18 @@ TEST(tovelta, large_random_files) {
   }
 }
 
-TEST(tovelta, pc_file_name) {
+TEST(tovelta, pc_file_name_and_unknown_option) {
   temp_dir dir;
   std::string f = dir.file("report.txt", "r");
   expect_transfer(run({f}), "r", "report.txt");
   expect_transfer(run({f, "C:\\REPORT.TXT"}), "r", "C:\\REPORT.TXT");
   expect_transfer(run({"report.txt"}, {}, dir.path), "r", "report.txt");
   EXPECT_STREQ(tvopt_pcname("/tmp/dir/"), "/tmp/dir/");
+  // an unknown option is reported by getopt, then the transfer goes on
+  transcript t = run({"-q", f});
+  EXPECT_EQ(t.status, 0);
+  EXPECT_EQ(t.data(), "r");
+  EXPECT_NE(t.err.find("-- 'q'"), std::string::npos);
 }
 
 TEST(tovelta, refused_transfer_restores_echo_only) {
