@@ -45,38 +45,46 @@ static bool flip(bool local, tcflag_t flag, bool on, volatile sig_atomic_t *was)
 }
 
 // The caught signals stay blocked while a change and its record agree only
-// in part.
-static void hold_signals(bool hold) {
+// in part; *old receives the mask to put back.
+static void hold_signals(sigset_t *old) {
   sigset_t set;
   sigemptyset(&set);
   for (int sig : TVMODE_SIGNALS) sigaddset(&set, sig);
-  sigprocmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
+  sigprocmask(SIG_BLOCK, &set, old);
+}
+
+static void release_signals(const sigset_t *old) {
+  sigprocmask(SIG_SETMASK, old, nullptr);
 }
 
 void tvmode_echo_off() {
-  hold_signals(true);
+  sigset_t old;
+  hold_signals(&old);
   if (!tvmode.echo_off && flip(true, ECHO, false, &tvmode.echo_was)) tvmode.echo_off = 1;
-  hold_signals(false);
+  release_signals(&old);
 }
 
 void tvmode_opost_off() {
-  hold_signals(true);
+  sigset_t old;
+  hold_signals(&old);
   if (!tvmode.opost_off && flip(false, OPOST, false, &tvmode.opost_was)) tvmode.opost_off = 1;
-  hold_signals(false);
+  release_signals(&old);
 }
 
 void tvmode_opost_restore() {
-  hold_signals(true);
+  sigset_t old;
+  hold_signals(&old);
   if (tvmode.opost_off) flip(false, OPOST, tvmode.opost_was, nullptr);
   tvmode.opost_off = 0;
-  hold_signals(false);
+  release_signals(&old);
 }
 
 void tvmode_echo_restore() {
-  hold_signals(true);
+  sigset_t old;
+  hold_signals(&old);
   if (tvmode.echo_off) flip(true, ECHO, tvmode.echo_was, nullptr);
   tvmode.echo_off = 0;
-  hold_signals(false);
+  release_signals(&old);
 }
 
 static void on_signal(int sig) {
