@@ -34,7 +34,6 @@ __extension__ typedef unsigned __int128 zm_u128;
 
 namespace {
 
-constexpr uint64_t P7 = 10000000ULL;
 constexpr uint64_t P8 = 100000000ULL;
 constexpr uint64_t P13 = 10000000000000ULL;
 constexpr uint64_t P14 = 100000000000000ULL;
@@ -43,38 +42,47 @@ constexpr uint64_t SIGNBIT = BCD_SIGN;
 constexpr uint64_t XMASK = 0x7F;
 constexpr uint64_t WMAX = 0x99999999999999FFULL & ~SIGNBIT;  // saturated, positive
 
-constexpr uint64_t POW10[16] = {
-    1ULL, 10ULL, 100ULL, 1000ULL, 10000ULL, 100000ULL, 1000000ULL,
-    10000000ULL, 100000000ULL, 1000000000ULL, 10000000000ULL,
-    100000000000ULL, 1000000000000ULL, 10000000000000ULL,
-    100000000000000ULL, 1000000000000000ULL};
+// Packed digits (the word without its exponent byte): 14 nibbles in bits
+// 55..0; nibble 14 (bit 56) takes the carry of a digit addition.
+constexpr uint64_t DIGITS = 0x00FFFFFFFFFFFFFFULL;
+constexpr uint64_t SIXES = 0x0066666666666666ULL;
+constexpr uint64_t NINES = 0x0099999999999999ULL;
+constexpr uint64_t NIBBLE_CARRY = 0x0111111111111110ULL;  // bit 0 of nibbles 1..14
 
-// Division of n < 2^48 by 10^d (1 <= d <= 14) through a multiplier: with
-// k = 48 + ceil(log2 10^d) and m = ceil(2^k / 10^d), floor(n * m / 2^k) is
-// exact for every n below 2^48.
+// Exact division of n < 2^48 by a constant D: with k >= 48 + log2 D and
+// m = ceil(2^k / D), floor(n * m / 2^k) = floor(n / D).  k is at least 64,
+// so the quotient is the high half of one multiplication, shifted.
 struct zm_recip {
   uint64_t mul;  // m
-  int shift;     // k
+  int shift;     // k - 64
 };
 
-constexpr zm_recip make_recip(int d) {
-  uint64_t div = POW10[d];
+constexpr zm_recip make_recip(uint64_t div) {
   int lg = 0;
   while ((1ULL << lg) < div) lg++;
-  int k = 48 + lg;
+  int k = 48 + lg < 64 ? 64 : 48 + lg;
   zm_u128 one = zm_u128(1) << k;
-  return zm_recip{uint64_t((one + div - 1) / div), k};
+  return zm_recip{uint64_t((one + div - 1) / div), k - 64};
 }
 
-constexpr zm_recip RECIP[15] = {
-    {1, 0},         make_recip(1),  make_recip(2),  make_recip(3),
-    make_recip(4),  make_recip(5),  make_recip(6),  make_recip(7),
-    make_recip(8),  make_recip(9),  make_recip(10), make_recip(11),
-    make_recip(12), make_recip(13), make_recip(14)};
-
-inline uint64_t div_pow10(uint64_t n, int d) {
-  return uint64_t((zm_u128(n) * RECIP[d].mul) >> RECIP[d].shift);
+template <uint64_t D>
+inline uint64_t div_by(uint64_t n) {
+  constexpr zm_recip r = make_recip(D);
+  return uint64_t((zm_u128(n) * r.mul) >> 64) >> r.shift;
 }
+
+// 0..999 as three packed digits.
+struct zm_bcd3 {
+  uint16_t v[1000];  // packed digits of the index
+};
+
+constexpr zm_bcd3 make_bcd3() {
+  zm_bcd3 t{};
+  for (int i = 0; i < 1000; i++) t.v[i] = uint16_t((i / 100) << 8 | (i / 10 % 10) << 4 | i % 10);
+  return t;
+}
+
+constexpr zm_bcd3 BCD3 = make_bcd3();
 
 inline uint64_t load_word(const bcd_num *p) {
   uint64_t w;
@@ -88,8 +96,8 @@ inline void store_word(bcd_num *p, uint64_t w) {
   std::memcpy(p, &w, 8);
 }
 
-// 14 packed digits (bits 55..0, d1 highest) to their value.  A nibble above
-// 9 counts with its binary value; the result then stays below 1.7 * 10^14.
+// 14 packed digits to their value.  A nibble above 9 counts with its
+// binary value; the result then stays below 1.7 * 10^14.
 inline uint64_t unpack(uint64_t x) {
   x = ((x >> 4) & 0x0F0F0F0F0F0F0F0FULL) * 10 + (x & 0x0F0F0F0F0F0F0F0FULL);
   x = ((x >> 8) & 0x00FF00FF00FF00FFULL) * 100 + (x & 0x00FF00FF00FF00FFULL);
@@ -97,40 +105,46 @@ inline uint64_t unpack(uint64_t x) {
   return (x >> 32) * P8 + (x & 0xFFFFFFFFULL);
 }
 
-// v < 10^8 to 8 packed digits, most significant in bits 31..28.
-inline uint64_t pack8(uint64_t v) {
-  uint64_t x = ((v / 10000) << 32) | (v % 10000);      // 2 lanes of 4 digits
-  uint64_t q = ((x * 5243) >> 19) & 0x0000007F0000007FULL;
-  x = x - q * 100 + (q << 16);                         // 4 lanes of 2 digits
-  q = ((x * 103) >> 10) & 0x000F000F000F000FULL;
-  x += q * 6;                                          // tens to the high nibble
-  x = (x | (x >> 8)) & 0x0000FFFF0000FFFFULL;
-  return (x | (x >> 16)) & 0xFFFFFFFFULL;
-}
-
-// Mantissa < 10^14 and exponent byte to a word.
-inline uint64_t pack(uint64_t m, uint64_t expbyte) {
-  return ((pack8(m / P8) << 32 | pack8(m % P8)) << 8) | expbyte;
+// m < 10^14 to 14 packed digits, three at a time.
+inline uint64_t pack(uint64_t m) {
+  uint64_t q3 = div_by<1000>(m), q6 = div_by<1000000>(m);
+  uint64_t q9 = div_by<1000000000>(m), q12 = div_by<1000000000000>(m);
+  return uint64_t(BCD3.v[q12]) << 48 | uint64_t(BCD3.v[q9 - 1000 * q12]) << 36 |
+         uint64_t(BCD3.v[q6 - 1000 * q9]) << 24 | uint64_t(BCD3.v[q3 - 1000 * q6]) << 12 |
+         BCD3.v[m - 1000 * q3];
 }
 
 // Number of decimal digits of 0 < v < 10^15.
+constexpr uint64_t POW10[16] = {
+    1ULL, 10ULL, 100ULL, 1000ULL, 10000ULL, 100000ULL, 1000000ULL,
+    10000000ULL, 100000000ULL, 1000000000ULL, 10000000000ULL,
+    100000000000ULL, 1000000000000ULL, 10000000000000ULL,
+    100000000000000ULL, 1000000000000000ULL};
+
 inline int ndigits(uint64_t v) {
   int t = ((64 - std::countl_zero(v)) * 1233) >> 12;
   return t - (v < POW10[t]) + 1;
 }
 
-// The final step of every computed result: xb is E + 64 before the range
-// check, m the 14 result digits (10^13 <= m < 10^14, or 0).
+// The final step of every computed result, on packed digits: xb is E + 64
+// before the range check, dig the 14 result digits (d1 not 0, or all 0).
+inline uint64_t finish_digits(uint64_t dig, int xb, uint64_t sign) {
+  if (dig == 0 || xb < 1) return 0;
+  if (xb > 127) return WMAX | sign;
+  return dig << 8 | uint64_t(xb) | sign;
+}
+
+// The same for a binary mantissa (10^13 <= m < 10^14, or 0).
 inline uint64_t finish(uint64_t m, int xb, uint64_t sign) {
   if (m == 0 || xb < 1) return 0;
   if (xb > 127) return WMAX | sign;
-  return pack(m, uint64_t(xb) | sign);
+  return pack(m) << 8 | uint64_t(xb) | sign;
 }
 
 inline bool canonical(uint64_t w) {
   uint64_t x = w >> 8;
-  uint64_t carries = (x + 0x0066666666666666ULL) ^ x ^ 0x0066666666666666ULL;
-  if (carries & 0x0111111111111110ULL) return false;  // a nibble above 9
+  uint64_t carries = (x + SIXES) ^ x ^ SIXES;
+  if (carries & NIBBLE_CARRY) return false;  // a nibble above 9
   return (x >> 52) != 0 || w == 0;
 }
 
@@ -155,64 +169,89 @@ inline uint64_t get(const bcd_num *p) {
   return canonical(w) ? w : make_canonical(w);
 }
 
+// Decimal addition of packed digits plus cin (0..2), digit by digit: every
+// digit is biased by 6 so that a decimal carry is a binary one, and the bias
+// is taken back from the digits that did not carry.
+inline uint64_t bcd_add(uint64_t a, uint64_t b, uint64_t cin) {
+  uint64_t t1 = a + SIXES;
+  uint64_t t2 = t1 + b + cin;
+  uint64_t nocarry = ~(t2 ^ t1 ^ b) & NIBBLE_CARRY;
+  return t2 - ((nocarry >> 2) | (nocarry >> 3));
+}
+
 // a + b on canonical words; b may carry a flipped sign (a negative zero).
+// The digit rules applied directly to the packed digits.
 uint64_t w_add(uint64_t wa, uint64_t wb) {
   int xa = int(wa & XMASK), xb = int(wb & XMASK);
   if (xb - xa >= 15) return wb;
   if (xa - xb >= 15) return wa;
-  uint64_t wx = wa, wy = wb;  // x: the larger exponent, b when equal
-  int d = xa - xb;
-  if (d <= 0) {
-    wx = wb;
-    wy = wa;
-    d = -d;
-  }
-  uint64_t mx = unpack(wx >> 8), my = unpack(wy >> 8);
+  bool a_first = xa > xb;  // x: the larger exponent, b when equal
+  uint64_t wx = a_first ? wa : wb, wy = a_first ? wb : wa;
+  int d = a_first ? xa - xb : xb - xa;
+  uint64_t x = wx >> 8, y = wy >> 8;
+  uint64_t ys = y >> (4 * d);                       // aligned with x
+  uint64_t up = (((y << 4) >> (4 * d)) & 15) >= 5;  // its first dropped digit
   int xr = int(wx & XMASK);
-  // the shifted operand, rounded half up on its first dropped digit
-  uint64_t ys = d ? div_pow10(my + 5 * POW10[d - 1], d) : my;
   uint64_t sx = wx & SIGNBIT, sy = wy & SIGNBIT;
   if (sx == sy) {
-    uint64_t s = mx + ys;
-    if (s > MAXMANT) {
-      s = (s + 5) / 10;
+    uint64_t s = bcd_add(x, ys, up);
+    if (s > DIGITS) {  // 15 digits: round again on the last
+      s = bcd_add(s >> 4, 0, (s & 15) >= 5);
       xr++;
     }
-    return finish(s, xr, sx);
+    return finish_digits(s, xr, sx);
   }
-  uint64_t mag, sign;
-  if (mx >= ys) {
-    mag = mx - ys;
-    sign = mag ? sx : 0;
-  } else {
-    mag = ys - mx;
-    sign = sy;
-  }
+  // the larger magnitude less the smaller, ten's complement style
+  bool x_big = x > ys || (x == ys && !up);
+  uint64_t mag = x_big ? bcd_add(x, NINES - ys, 1 - up) : bcd_add(ys, NINES - x, 1 + up);
+  mag &= DIGITS;
   if (mag == 0) return 0;
-  int shift = BCD_DIGITS - ndigits(mag);
-  return finish(mag * POW10[shift], xr - shift, sign);
+  int lead = (std::countl_zero(mag) - 8) >> 2;  // leading zero digits
+  return finish_digits(mag << (4 * lead), xr - lead, x_big ? sx : sy);
 }
 
+// floor(n / d) for a quotient that fits 64 bits (n >> 64 < d).
+inline uint64_t div_wide(zm_u128 n, uint64_t d) {
+#if defined(__x86_64__)
+  uint64_t q, r;
+  asm("divq %4" : "=a"(q), "=d"(r) : "a"(uint64_t(n)), "d"(uint64_t(n >> 64)), "rm"(d));
+  return q;
+#else
+  return uint64_t(n / d);
+#endif
+}
+
+// The product of up to 28 digits is rounded half up on its 15th digit.
+// When the significant digits of both operands number 14 or fewer, the
+// product is exact and needs no rounding: the usual case of an amount times
+// a quantity or a rate.
 uint64_t w_mul(uint64_t wa, uint64_t wb) {
   uint64_t sign = (wa ^ wb) & SIGNBIT;
-  uint64_t ma = unpack(wa >> 8), mb = unpack(wb >> 8);
-  if (ma == 0 || mb == 0) return 0;
-  // the 28-digit product as hi * 10^14 + lo, from halves of 7 digits
-  uint64_t ah = ma / P7, al = ma % P7, bh = mb / P7, bl = mb % P7;
-  uint64_t mid = ah * bl + al * bh;
-  uint64_t lo = al * bl + (mid % P7) * P7;
-  uint64_t hi = ah * bh + mid / P7;
-  if (lo >= P14) {
-    lo -= P14;
-    hi++;
+  uint64_t x = wa >> 8, y = wb >> 8;
+  if (x == 0 || y == 0) return 0;
+  int tza = std::countr_zero(x) >> 2, tzb = std::countr_zero(y) >> 2;  // trailing zero digits
+  if (tza + tzb >= BCD_DIGITS) {
+    uint64_t dig = pack(unpack(x >> (4 * tza)) * unpack(y >> (4 * tzb)));
+    int lead = (std::countl_zero(dig) - 8) >> 2;
+    int xr = int(wa & XMASK) + int(wb & XMASK) - BCD_BIAS + tza + tzb - BCD_DIGITS - lead;
+    return finish_digits(dig << (4 * lead), xr, sign);
   }
+  uint64_t ma = unpack(x), mb = unpack(y);
+  zm_u128 p = zm_u128(ma) * mb;
   int xr = int(wa & XMASK) + int(wb & XMASK) - BCD_BIAS;  // E = Ea + Eb
-  if (hi >= P13) return finish(hi + (lo >= 5 * P13), xr, sign);
-  uint64_t r = hi * 10 + (lo + 5 * (P13 / 10)) / P13;
-  if (r > MAXMANT) return finish(r / 10, xr, sign);
-  return finish(r, xr - 1, sign);
+  bool full = p >= zm_u128(P14) * P13;  // 28 digits, else 27 and E one less
+  uint64_t unit = full ? P14 : P13;
+  uint64_t r = div_wide(p + unit / 2, unit);
+  xr -= !full;
+  if (r > MAXMANT) {  // the rounding carried into a new digit
+    r = P13;
+    xr++;
+  }
+  return finish(r, xr, sign);
 }
 
+// The quotient is cut after 15 digits and rounded half up on the 15th:
+// floor((floor(n / mb) + 5) / 10) = floor((n + 5 mb) / (10 mb)).
 uint64_t w_div(uint64_t wa, uint64_t wb) {
   uint64_t sign = (wa ^ wb) & SIGNBIT;
   uint64_t ma = unpack(wa >> 8), mb = unpack(wb >> 8);
@@ -224,8 +263,7 @@ uint64_t w_div(uint64_t wa, uint64_t wb) {
     num *= 10;
     xr--;
   }
-  uint64_t q = uint64_t(num / mb);  // 15 digits, cut
-  return finish((q + 5) / 10, xr, sign);
+  return finish(div_wide(num + 5 * mb, 10 * mb), xr, sign);
 }
 
 uint64_t w_int(uint64_t w) {
