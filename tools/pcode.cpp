@@ -56,7 +56,7 @@ pt_file pt_read_file(const std::vector<uint8_t> &file) {
     }
     f.records.push_back(r);
     pos += 1 + n;
-    if (b[3] == 0 && b[4] == 0 && b[5] == 6 && n >= size_t(PT_MARKER_N)) {
+    if (n >= size_t(PT_MARKER_N) && b[3] == 0 && b[4] == 0 && b[5] == 6) {
       f.has_marker = true;
       std::memcpy(f.marker, b + 6, 10);
       continue;

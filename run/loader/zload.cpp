@@ -77,7 +77,7 @@ static bool checksum_ok(const unsigned char *rec, int n) {
 
 // places one record (rec: its N bytes after the count); a loader result
 static int place_record(const unsigned char *rec, int n) {
-  if (rec[2] == 0 && rec[3] == 0 && rec[4] == 6) {  // debug marker
+  if (n >= 5 && rec[2] == 0 && rec[3] == 0 && rec[4] == 6) {  // debug marker
     if (n < ZL_MARKER_LEN) return ZL_BADFILE;
     if (debugging) rdr(rec + 5);
     return ZL_OK;
