@@ -266,6 +266,8 @@ TEST(zmath, encodings_of_results) {
   EXPECT_EQ(hex(op(FDIV, num("1"), num("20"))), "50 00 00 00 00 00 00 3F");
   EXPECT_EQ(hex(op(FMUL, num("1234567.8901234"), num("10000000"))), "12 34 56 78 90 12 34 4E");
   EXPECT_EQ(hex(op(FDIV, num("-1"), num("0"))), "99 99 99 99 99 99 99 FF");
+  EXPECT_EQ(hex(op(FDIV, num("1"), num("0"))), "99 99 99 99 99 99 99 7F");
+  EXPECT_EQ(hex(op(FADD, num("0.5"), num("0.5"))), "10 00 00 00 00 00 00 41");
   EXPECT_EQ(hex(op(FSUB, num("1"), num("1"))), "00 00 00 00 00 00 00 00");
   EXPECT_EQ(hex(op(FMUL, num("-3"), num("0"))), "00 00 00 00 00 00 00 00");
 }
