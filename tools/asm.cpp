@@ -120,6 +120,7 @@ struct pa_state {
   std::vector<uint8_t> raw_tail;       // .rawtail
   int data_count = 0;                  // for DATA block label names
   long common_end = 0;                 // end of the highest common variable
+  bool raw = false;                    // the file is given record by record
 };
 
 int adr_len(const pa_state &s) { return s.version == 130 ? 3 : 2; }
@@ -931,7 +932,10 @@ void directive(pa_state &s, const std::string &d, const std::string &rest) {
     dir_placed(s, d, ops);
   } else if (d == ".dbgheader" || d == ".dbgroutine" || d == ".dbgsym") {
     dir_debug(s, d, ops);
+  } else if (d == ".raw") {
+    s.raw = true;
   } else if (d == ".rawrecord" || d == ".rawtail") {
+    s.raw = true;
     std::vector<uint8_t> b;
     if (!parse_braces(rest, &b)) return error(s, d + " needs {hex bytes}");
     if (d == ".rawtail") s.raw_tail.insert(s.raw_tail.end(), b.begin(), b.end());
@@ -1322,7 +1326,7 @@ void data_records(pa_state &s, const pa_image &img, std::vector<uint8_t> &file) 
 }
 
 void write_file(pa_state &s, const pa_image &img, std::vector<uint8_t> &file) {
-  if (!s.raw_records.empty()) {
+  if (s.raw) {
     if (!s.items.empty() || !s.routines.empty()) return error(s, ".rawrecord cannot be mixed with a program");
     for (const auto &r : s.raw_records) file.insert(file.end(), r.begin(), r.end());
     file.insert(file.end(), s.raw_tail.begin(), s.raw_tail.end());

@@ -509,7 +509,7 @@ void walk(pd_state &s) {
 }
 
 std::string raw_listing(const std::vector<uint8_t> &file, const std::string &why) {
-  std::string out = "; raw records" + (why.empty() ? "" : ": " + why) + "\n";
+  std::string out = "; raw records" + (why.empty() ? "" : ": " + why) + "\n.raw\n";
   pt_file f = pt_read_file(file);
   size_t used = 0;
   for (const pt_record &r : f.records) {
