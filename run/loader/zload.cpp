@@ -5,6 +5,7 @@
 // so a damaged or hostile file ends in a loader result.
 #include "run/loader/zload.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -176,6 +177,7 @@ static int main_header(uint32_t h) {
   zp.rdt = zm.zrbas + geta(code);
   zp.preg = zm.zrbas + code + 6 * a + 1;
   zp.riss = 0;
+  zrcod2 = 0;
   return ZL_OK;
 }
 
@@ -217,9 +219,20 @@ static void set_chnm1(const char *name, unsigned unit) {
     std::snprintf(zp.chnm1, sizeof zp.chnm1, "%.69s", fullname);
 }
 
+// clears what the program before left in the program area (its bytes and
+// its stack), so that a file which places nothing there cannot pass off
+// the old program, relocated a second time, as its own
+static void clear_old_program() {
+  uint64_t hi = uint64_t(zm.zrbas) + zl.prog_end;
+  if (zp.stkp > zm.zrbas) hi = std::max<uint64_t>(hi, uint64_t(zp.stkp) + 3);
+  hi = std::min<uint64_t>(hi, zm.size);
+  if (hi > zm.zrbas) std::memset(zm.zu + zm.zrbas, 0, size_t(hi - zm.zrbas));
+}
+
 // the records and the relocation of an open file; a loader result
 static int load_open(int fd) {
   if (!zm.zu) return ZL_BOUND;
+  clear_old_program();
   zp = zinfo{};
   zl.prog_end = 0;
   try {

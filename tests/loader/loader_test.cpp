@@ -171,6 +171,7 @@ TEST_F(loader_fixture, relocates_descriptors_and_sets_registers_in_both_widths) 
     for (int compat : {0, 1}) {
       SCOPED_TRACE("adr_len " + std::to_string(a) + " compat " + std::to_string(compat));
       vx_compat = compat;
+      zrcod2 = RC2_ARMED;  // left over from a program before
       sample s = make_sample(a);
       ASSERT_EQ(load(file_of(s.area, version_of(a))), ZL_OK);
       EXPECT_EQ(zw.adr_len, a);
@@ -187,6 +188,7 @@ TEST_F(loader_fixture, relocates_descriptors_and_sets_registers_in_both_widths) 
       EXPECT_EQ(zget1(zp.preg), 0x78u);
       EXPECT_EQ(zp.flags, a == 3 ? 3u : 1u);  // the width bit follows the file
       EXPECT_EQ(zp.riss, 0u);
+      EXPECT_EQ(zrcod2, 0u);
       // stack bottom: pointer word 7, link word 0, stkp at the link word
       EXPECT_EQ(zp.stkp, at(s.stack) + (a == 3 ? 3u : 2u));
       EXPECT_EQ(zgeta(zp.stkp), 0u);
@@ -428,6 +430,16 @@ TEST_F(loader_fixture, unit_relative_names_aliases_and_return_chain_directory) {
   EXPECT_EQ(zp.flags, 1u);
   rchain_unit = nullptr;
   ASSERT_EQ(chdir(cwd), 0);
+}
+
+// regression: a file placing nothing relocated the previous program again
+// and reported it as loaded
+TEST_F(loader_fixture, a_file_without_a_program_does_not_reuse_the_last_one) {
+  sample s = make_sample(2);
+  ASSERT_EQ(load(file_of(s.area, 129)), ZL_OK);
+  EXPECT_EQ(load(record(129, 0, {})), ZL_NOMAIN);
+  ASSERT_EQ(load(file_of(s.area, 129)), ZL_OK);
+  EXPECT_EQ(zgeta(at(s.desc[0] + 1)), zm.zrbas + s.storage);  // relocated once
 }
 
 // regression: the closing record at the very end of the file was tested
