@@ -6,7 +6,8 @@
 // rounded half up on the 15th digit of the full product; a quotient is cut
 // after 15 digits and rounded half up on the 15th.  Exponents outside
 // -63..63 saturate or vanish.  This module computes the same results on
-// binary integers:
+// 64-bit words: addition on all 14 packed digits at once, multiplication
+// and division on binary integers.
 //
 //   word      the eight bytes read big-endian: bits 63..8 the 14 digits as
 //             nibbles (d1 in bits 63..60), bits 7..0 the exponent byte
@@ -114,13 +115,13 @@ inline uint64_t pack(uint64_t m) {
          uint64_t(BCD4.v[q4 - 10000 * q8]) << 16 | BCD4.v[m - 10000 * q4];
 }
 
-// Number of decimal digits of 0 < v < 10^15.
 constexpr uint64_t POW10[16] = {
     1ULL, 10ULL, 100ULL, 1000ULL, 10000ULL, 100000ULL, 1000000ULL,
     10000000ULL, 100000000ULL, 1000000000ULL, 10000000000ULL,
     100000000000ULL, 1000000000000ULL, 10000000000000ULL,
     100000000000000ULL, 1000000000000000ULL};
 
+// Number of decimal digits of 0 < v < 10^15.
 inline int ndigits(uint64_t v) {
   int t = ((64 - std::countl_zero(v)) * 1233) >> 12;
   return t - (v < POW10[t]) + 1;
