@@ -225,6 +225,8 @@ int isbuild(const char *name, int reclen, struct keydesc *key, int mode)
                 nf.ix[0].root = node_alloc(&nf, NODE_LEAF, 0);
                 nf.ix[0].height = 1;
             }
+            std::vector<unsigned char> zero(NODE_SIZE);
+            io_pwrite(ifd, zero.data(), zero.size(), 0, IO_IDX); // node 0 whole
             nf.dict_dirty = true;
             cache_flush(&nf);
         } catch (...) {
