@@ -61,9 +61,12 @@ template <unsigned OP>
 bcd_num right_operand() {
   constexpr unsigned form = (OP >> 5) & 3;
   bcd_num n;
-  if constexpr (!(OP & ZSRC_VAR)) {
-    ncom();
-    zpop_num(&n);
+  if constexpr (!(OP & ZSRC_VAR) && form == 1) {
+    n = bcd_num{{0x10}, 0x41};  // the constant 1
+    room(8 + uint32_t(zw.dsc_len));
+  } else if constexpr (!(OP & ZSRC_VAR)) {
+    n = zlit_num();
+    room(8 + uint32_t(zw.dsc_len));
   } else {
     uint32_t b = zfetch();
     if (b == 0) {
@@ -415,6 +418,9 @@ bool operand_group() {
   constexpr unsigned oper = OP & 31;
   if constexpr (oper >= 1 && oper <= 5) {
     op_arith<OP>();
+  } else if constexpr (oper == 6 && OP == (ZSRC_VAR | 6)) {
+    uint32_t b = zfetch();  // the common case: a variable, whole
+    if (b) zpush_ref(gtopr(b, 1));
   } else if constexpr (oper == 6) {
     ncom();
   } else if constexpr (oper == 7) {

@@ -46,43 +46,6 @@ int setPcodeVersion(int pv) {
 
 void zimage_fault() { zraise(ERR_BADCODE); }
 
-uint32_t zstk_begin(uint32_t body_len) {
-  uint64_t start = uint64_t(zp.stkp) + uint32_t(zw.adr_len);
-  if (!zin(start, uint64_t(body_len) + 2 * uint32_t(zw.adr_len))) zraise(ERR_STACK);
-  return uint32_t(start);
-}
-
-void zstk_end(uint32_t body_len, uint32_t ptrword) {
-  uint32_t a = uint32_t(zw.adr_len);
-  uint32_t start = zstk_begin(body_len);
-  uint32_t link = start + body_len + a;
-  zputa(link - a, ptrword);
-  zputa(link, zp.stkp);
-  zp.stkp = link;
-  if (link > zm.zrsck) zraise(ERR_STACK);
-}
-
-void zstk_push_truth(int v) {
-  uint32_t start = zstk_begin(2);
-  zput1(start, 0);
-  zput1(start + 1, v ? 1 : 0);
-  uint32_t link = start + 2;
-  zputa(link, zp.stkp);
-  zp.stkp = link;
-  if (link > zm.zrsck) zraise(ERR_STACK);
-}
-
-int zstk_truth() {
-  if (!zstk_is_truth()) zraise(ERR_BADCODE);
-  return int(zget1(zp.stkp - 1));
-}
-
-bool zstk_is_truth() {
-  uint32_t s = zp.stkp, a = uint32_t(zw.adr_len);
-  if (s < 2 + a) return false;
-  return zgeta(s) == s - 2 - a && zget1(s - 2) == 0 && zget1(s - 1) <= 1;
-}
-
 void zstk_unwind() {
   for (;;) {
     uint32_t s = zp.stkp;
@@ -92,7 +55,3 @@ void zstk_unwind() {
     zp.stkp = link;
   }
 }
-
-uint32_t zstk_ptr() { return zgeta(zp.stkp - uint32_t(zw.adr_len)); }
-
-void zstk_pop() { zp.stkp = zgeta(zp.stkp); }

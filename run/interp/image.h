@@ -119,24 +119,77 @@ inline void zputa(uint32_t off, uint32_t v) {
 }
 inline std::span<uint8_t> zspan(uint32_t off, uint32_t len) { return {zat(off, len), len}; }
 
+// Raw big-endian address at p, for code that has checked the range of p.
+// The hot paths pass the width in, read once: every byte store may alias
+// the globals, so they are loaded into locals before the first store.
+inline uint32_t zraw_geta(const uint8_t *p, bool w24) {
+  return w24 ? uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2] : uint32_t(p[0]) << 8 | p[1];
+}
+inline uint32_t zraw_geta(const uint8_t *p) { return zraw_geta(p, zw.pcode24); }
+inline void zraw_puta(uint8_t *p, uint32_t v, bool w24) {
+  if (w24) *p++ = uint8_t(v >> 16);
+  p[0] = uint8_t(v >> 8);
+  p[1] = uint8_t(v);
+}
+inline void zraw_puta(uint8_t *p, uint32_t v) { zraw_puta(p, v, zw.pcode24); }
+
 // Expression stack primitives.  An entry of body_len bytes is written at
 // zstk_begin(body_len) (= stkp + adr_len), then closed by zstk_end, which
 // writes the pointer and link words and checks the limit (106 after the
 // write).  A body that would not fit in the image at all raises 106 before.
-uint32_t zstk_begin(uint32_t body_len);
-void zstk_end(uint32_t body_len, uint32_t ptrword);
-void zstk_push_truth(int v);  // truth value: 0, v, link word
-// The truth byte of the top entry; 102 when the top is not a truth value.
-int zstk_truth();
-uint32_t zstk_ptr();          // pointer word of the top entry
-void zstk_pop();              // drops the top entry
+inline uint32_t zstk_begin(uint32_t body_len) {
+  uint64_t start = uint64_t(zp.stkp) + uint32_t(zw.adr_len);
+  if (!zin(start, uint64_t(body_len) + 2 * uint32_t(zw.adr_len))) zraise(ERR_STACK);
+  return uint32_t(start);
+}
+
+inline void zstk_end(uint32_t body_len, uint32_t ptrword) {
+  const uint32_t a = uint32_t(zw.adr_len), s = zp.stkp, lim = zm.zrsck;
+  const bool w = zw.pcode24;
+  uint8_t *p = zm.zu + zstk_begin(body_len) + body_len;
+  zraw_puta(p, ptrword, w);
+  zraw_puta(p + a, s, w);
+  uint32_t link = s + a + body_len + a;
+  zp.stkp = link;
+  if (link > lim) zraise(ERR_STACK);
+}
+
+// truth value: 0, v, link word
+inline void zstk_push_truth(int v) {
+  const uint32_t s = zp.stkp, lim = zm.zrsck;
+  const bool w = zw.pcode24;
+  uint8_t *p = zm.zu + zstk_begin(2);
+  p[0] = 0;
+  p[1] = v ? 1 : 0;
+  zraw_puta(p + 2, s, w);
+  uint32_t link = s + uint32_t(zw.adr_len) + 2;
+  zp.stkp = link;
+  if (link > lim) zraise(ERR_STACK);
+}
 
 // A truth value is the only entry without a pointer word, so it is told
 // apart by its shape: the link word lies exactly 2 + adr_len below stkp
 // and the two bytes below stkp are 0 and 0 or 1.  (With 2-byte addresses a
 // reference entry has the same size, but its pointer word is a descriptor
 // offset far above 1; the stack bottom's is 7.)
-bool zstk_is_truth();
+inline bool zstk_is_truth() {
+  uint32_t s = zp.stkp, a = uint32_t(zw.adr_len);
+  if (s < 2 + a) return false;
+  const uint8_t *p = zat(s - 2, 2 + a);
+  return zraw_geta(p + 2) == s - 2 - a && p[0] == 0 && p[1] <= 1;
+}
+
+// The truth byte of the top entry; 102 when the top is not a truth value.
+inline int zstk_truth() {
+  if (!zstk_is_truth()) zraise(ERR_BADCODE);
+  return zm.zu[zp.stkp - 1];
+}
+
+// pointer word of the top entry
+inline uint32_t zstk_ptr() { return zgeta(zp.stkp - uint32_t(zw.adr_len)); }
+// drops the top entry
+inline void zstk_pop() { zp.stkp = zgeta(zp.stkp); }
+
 // Pops everything above the nearest control frame: truth values and
 // entries whose pointer word is above FRAME_MAX.  Stops at the stack
 // bottom even when the chain is damaged.

@@ -9,22 +9,6 @@
 
 #include "run/numeric/zmath.h"
 
-zdesc zdesc_get(uint32_t off) {
-  const uint8_t *p = zat(off, uint32_t(zw.dsc_len));
-  zdesc d;
-  d.type = p[0];
-  if (zw.pcode24) {
-    d.addr = uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-    p += 4;
-  } else {
-    d.addr = uint32_t(p[1]) << 8 | p[2];
-    p += 3;
-  }
-  d.dim1 = uint32_t(p[0]) << 8 | p[1];
-  d.dim2 = uint32_t(p[2]) << 8 | p[3];
-  return d;
-}
-
 void zdesc_put(uint32_t off, const zdesc &d) {
   uint32_t a = uint32_t(zw.adr_len);
   zat(off, uint32_t(zw.dsc_len));
@@ -46,15 +30,6 @@ static void push_desc(uint8_t type, uint32_t addr, uint32_t dim1, uint32_t dim2)
   uint32_t start = zstk_begin(body);
   zdesc_put(start, zdesc{type, addr, dim1, dim2});
   zstk_end(body, start);
-}
-
-void zpush_num(const bcd_num &n) {
-  uint32_t body = 8 + uint32_t(zw.dsc_len);
-  uint32_t start = zstk_begin(body);
-  check_data(start, 8);
-  std::memcpy(zat(start, 8), &n, 8);
-  zdesc_put(start + 8, zdesc{0, start, 0, 0});
-  zstk_end(body, start + 8);
 }
 
 void zpush_str(uint32_t data, uint32_t len) {
@@ -82,27 +57,7 @@ static void push_elem(uint32_t addr) {
   push_desc(0, addr, 0, 0);
 }
 
-uint32_t ztop_value() {
-  uint32_t s = zp.stkp, a = uint32_t(zw.adr_len);
-  uint32_t link = zgeta(s);
-  uint32_t ptr = zgeta(s - a);
-  if (ptr <= FRAME_MAX || (s - link == 2 + a && zstk_is_truth())) zraise(ERR_BADCODE);
-  return ptr;
-}
-
-uint32_t zpop_value() {
-  uint32_t ptr = ztop_value();
-  zp.stkp = zgeta(zp.stkp);
-  return ptr;
-}
-
-void zpop_num(bcd_num *n) {
-  zdesc d = zdesc_get(zpop_value());
-  if (d.type & DSC_STR) zraise(ERR_ARGS);
-  std::memcpy(n, zat(d.addr, 8), 8);
-}
-
-uint32_t gtopr(uint32_t opr, int report_NBS) {
+uint32_t gtopr_slow(uint32_t opr, int report_NBS) {
   if (opr == 0) zraise(ERR_BADCODE);
   opr -= 1;
   if (opr == 0) opr = zfetch() + 255;
@@ -145,8 +100,7 @@ static void normalise(bcd_num *n) {
   n->exp = uint8_t((n->exp & BCD_SIGN) | (e - lead));
 }
 
-// the numeric literal of a constant operand (source bit clear)
-static bcd_num num_literal() {
+bcd_num zlit_num() {
   bcd_num n = {};
   switch (zform(zcod)) {
     case 0: {
@@ -185,7 +139,7 @@ static bcd_num num_literal() {
 
 void ncom() {
   if (!(zcod & ZSRC_VAR)) {
-    zpush_num(num_literal());
+    zpush_num(zlit_num());
     return;
   }
   uint32_t b = zfetch();
