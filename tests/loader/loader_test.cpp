@@ -452,6 +452,43 @@ TEST_F(loader_fixture, closing_record_does_not_read_past_the_file) {
   EXPECT_EQ(load(f), ZL_OK);
 }
 
+TEST(names, unit_relative_names_and_paths) {
+  struct row {
+    const char *name;
+    unsigned unit;
+    const char *dir, *base, *full;
+  };
+  const row rows[] = {
+      {"menu", 3, "unit3", "menu", "unit3/menu"},
+      {"sub/prog", 2, "unit2", "sub/prog", "unit2/sub/prog"},  // a slash further in
+      {"./prog", 0, ".", "prog", "./prog"},
+      {"/abs/dir/prog", 9, "/abs/dir", "prog", "/abs/dir/prog"},
+      {"", 1, "unit1", "", "unit1/"},
+  };
+  rchain_unit = nullptr;
+  for (const row &r : rows) {
+    EXPECT_EQ(fmbuildnm(r.name, r.unit, 0), int(std::strlen(r.base))) << r.name;
+    EXPECT_STREQ(vxdirname, r.dir);
+    EXPECT_STREQ(vxbasename, r.base);
+    EXPECT_EQ(fmfulnm(r.name), int(std::strlen(r.full)));
+    EXPECT_STREQ(fullname, r.full);
+  }
+  std::string longbase(300, 'b');
+  EXPECT_EQ(fmbuildnm(longbase.c_str(), 1, 0), 255);
+  EXPECT_EQ(fmfulnm(longbase.c_str()), 5 + 1 + 255);
+  std::string longdir(256, 'd');
+  rchain_unit = longdir.c_str();  // too long: the unit's own directory
+  fmbuildnm("p", 4, 1);
+  EXPECT_STREQ(vxdirname, "unit4");
+  rchain_unit = "";
+  fmbuildnm("p", 4, 1);
+  EXPECT_STREQ(vxdirname, "unit4");
+  rchain_unit = "rdir";
+  fmbuildnm("p", 4, 1);
+  EXPECT_STREQ(vxdirname, "rdir");
+  rchain_unit = nullptr;
+}
+
 // the reader hands out records that straddle its 1024-byte blocks
 TEST_F(loader_fixture, buffered_reader_gathers_across_blocks_and_reports_errors) {
   sample s = make_sample(3);
