@@ -29,7 +29,7 @@ next:
   jf    done
   push  n
   rdnum                       ; read n
-  push  word
+  spush word
   rdstr                       ; read word$
   push  sum
   add   n

@@ -345,7 +345,7 @@ uint32_t instruction(pd_state &s, uint32_t pos, uint32_t end, int routine) {
   }
   if (!s.emit) s.starts.insert(pos);
   std::string lab;
-  if (s.emit && s.targets.count(pos)) lab = target_text(s, pos) + ":";
+  if (s.emit && (s.targets.count(pos) || s.code_labels.count(pos))) lab = target_text(s, pos) + ":";
   if (!lab.empty()) line(s, lab);
   char addr[16];
   std::snprintf(addr, sizeof addr, "%04x", pos);
@@ -375,12 +375,13 @@ void code(pd_state &s, uint32_t pos, uint32_t end, int routine) {
   }
 }
 
+// a DATA item: a number or a string, told apart by what they spell
 std::string data_item(const uint8_t *p, size_t n) {
   // p[0] is the length byte, n = 1 + p[0]
   bool printable = n > 1;
   for (size_t i = 1; i < n; i++)
     if (p[i] < 32 || p[i] > 126) printable = false;
-  if (printable) return pt_quote(p + 1, n - 1);
+  std::string num_text;
   if (n <= 9) {
     uint8_t num[8] = {};
     int v;
@@ -391,9 +392,12 @@ std::string data_item(const uint8_t *p, size_t n) {
       num[7] = p[n - 1];
     }
     std::vector<uint8_t> again = pt_data_number(num);
-    if (again.size() == n && std::memcmp(again.data(), p, n) == 0) return pt_format_number(num);
+    if (again.size() == n && std::memcmp(again.data(), p, n) == 0) num_text = pt_format_number(num);
+    long e = long(num[7] & 0x7F) - 64;
+    if (!num_text.empty() && (!printable || (e >= -16 && e <= 16))) return num_text;
   }
-  return bytes_text(p, n);
+  if (printable) return pt_quote(p + 1, n - 1);
+  return num_text.empty() ? bytes_text(p, n) : num_text;
 }
 
 void data_block(pd_state &s, const pd_region &r) {
@@ -540,6 +544,20 @@ std::string pdis_listing(const std::vector<uint8_t> &file, bool raw) {
               std::string(f.version == PT_V24 ? "24" : "16") + "-bit p-code");
   line(s, std::string(".pcode ") + (f.version == PT_V24 ? "24" : "16"));
   if (s.flags >= 0) line(s, ".flags " + std::to_string(s.flags));
+  int hdr = f.version == PT_V24 ? 5 : 4;
+  for (const pt_record &r : f.records) {
+    const uint8_t *b = r.bytes.data();
+    char t[96];
+    uint32_t off = b[3] | uint32_t(b[4]) << 8 | (hdr == 5 ? uint32_t(b[5]) << 16 : 0);
+    if (r.bytes[0] >= PT_MARKER_N && b[3] == 0 && b[4] == 0 && b[5] == 6)
+      std::snprintf(t, sizeof t, "; record at file 0x%04x: debug marker", r.file_pos);
+    else if (r.bytes[0] == hdr)
+      std::snprintf(t, sizeof t, "; record at file 0x%04x: end", r.file_pos);
+    else
+      std::snprintf(t, sizeof t, "; record at file 0x%04x: %u bytes at 0x%04x", r.file_pos,
+                    unsigned(r.bytes[0]) - unsigned(hdr), off);
+    line(s, t);
+  }
   walk(s);
   if (f.has_marker && dbg.ok) {
     char b[80];
