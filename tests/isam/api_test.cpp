@@ -34,6 +34,7 @@ struct fixture {
         for (auto &r : recs)
             EXPECT_EQ(iswrite(fd, rec_of(r, RL).c_str()), 0) << iserrno;
     }
+    ~fixture() { iscleanup(); }
     // Reads in mode m; returns the 3-byte key read, or "#<iserrno>".
     std::string rd(int m, const std::string &key = "")
     {

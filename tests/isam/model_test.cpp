@@ -128,6 +128,7 @@ struct runner {
     std::string name;
     int fd = -1;
 
+    ~runner() { iscleanup(); }
     runner(const shape &sh, unsigned start) : rng(start)
     {
         m.sh = sh;
