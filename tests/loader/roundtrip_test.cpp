@@ -92,7 +92,10 @@ struct gen {
     if (wide) ln(".flags 1");
     ln(".debug");
     int nprocs = pick(4);
-    ln(".main");
+    if (pick(3) == 0) ln(".mainblock 4");
+    bool callable = pick(4) == 0;
+    ln(callable ? ".main CALLED()" : ".main");
+    if (callable) ln("  param str s\n  param num v()");
     auto vars = variables("m", wide && pick(2) ? 300 + pick(300) : pick(12));
     code(vars, "M", 1 + pick(4), nprocs);
     ln("  stop");
