@@ -82,21 +82,6 @@ TEST_P(exec, arithmetic_in_every_operand_form) {
   EXPECT_EQ(vm_num(r[8]), "-7");
 }
 
-TEST_P(exec, small_constants) {
-  int x[16];
-  for (int &v : x) v = p.num();
-  for (int k = 0; k < 16; k++) {
-    p.op({k * 16 + 15});
-    p.at(VAR | STORE, x[k]);
-  }
-  p.stop();
-  ASSERT_EQ(run(), 0);
-  for (int k = 0; k < 16; k++) EXPECT_EQ(vm_num(x[k]), std::to_string(k));
-  bcd_num zero;
-  std::memcpy(&zero, zspan(vm_addr(x[0]), 8).data(), 8);
-  EXPECT_EQ(zero.exp, 0);
-}
-
 // Each relation on each of three pairs, through both conditional jumps.
 TEST_P(exec, numeric_and_string_relations) {
   const char *pairs[][2] = {{"1", "2"}, {"2", "2"}, {"3", "-2"}};
@@ -409,6 +394,27 @@ TEST_P(exec, statement_level_follows_subroutines_unless_stepping_over) {
   }
 }
 
+// Machine commands 2 and 3: arming records where the handler starts (one
+// long jump after the command) and sets bit 2; disarming clears 2 and 4.
+TEST_P(exec, error_handler_arm_and_disarm) {
+  int a = GetParam() == 130 ? 3 : 2;
+  p.op({120, 2});
+  size_t after = p.here();
+  p.stop();
+  vm_load(p);
+  zrcod2 = 0;
+  ASSERT_EQ(execute(0, 0, 0), 0);
+  EXPECT_EQ(zrcod2, unsigned(RC2_ARMED));
+  EXPECT_EQ(zgeta(zm.zrbas + zp.rcod + 5 * uint32_t(a)), vm_code(after) - zm.zrbas + uint32_t(a) + 1);
+  p.code.clear();
+  p.op({248, 3});
+  p.stop();
+  vm_load(p);
+  zrcod2 = RC2_ARMED | RC2_RUNNING | RC2_DATAPOS;
+  ASSERT_EQ(execute(0, 0, 0), 0);
+  EXPECT_EQ(zrcod2, unsigned(RC2_DATAPOS));
+}
+
 TEST_P(exec, stop_writes_its_message_unless_nonstop) {
   p.stop();
   nonstop = 0;
@@ -484,15 +490,6 @@ TEST_P(exec, break_key_ends_the_run_with_105) {
   EXPECT_EQ(execute(0, 0, 0), ERR_BREAK);
   sigaction(SIGALRM, &old, nullptr);
   EXPECT_EQ(zresc, 0);
-}
-
-TEST_P(exec, flush_countdown_stops_at_zero) {
-  p.op({15, 15, 15, 15});
-  p.stop();
-  vm_load(p);
-  zfl_pcnt = 3;
-  ASSERT_EQ(execute(0, 0, 0), 0);
-  EXPECT_EQ(zfl_pcnt, 0);
 }
 
 }  // namespace
