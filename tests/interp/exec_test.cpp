@@ -51,37 +51,6 @@ struct exec : ::testing::TestWithParam<int> {
 
 INSTANTIATE_TEST_SUITE_P(widths, exec, ::testing::Values(129, 130));
 
-TEST_P(exec, arithmetic_in_every_operand_form) {
-  int a = p.num(), b = p.num(), v = p.num_array(4), m = p.num_array(2, 3);
-  int r[10];
-  for (int &x : r) x = p.num();
-  auto set = [&](int to) { p.at(VAR | STORE, to); };
-  p.at(VAR | PUSH, a), p.at(VAR | ADD, b), set(r[0]);              // a + b
-  p.at(VAR | PUSH, a), p.op({SUB, 0x12}), set(r[1]);               // a - 12
-  p.at(VAR | PUSH, a), p.op({F1 | MUL}), set(r[2]);                // a * 1
-  p.at(VAR | PUSH, a), p.op({F2 | DIV, 2, 0x40, 0x41}), set(r[3]);  // a / 4
-  p.at(VAR | PUSH, a), p.at(VAR | REM, b), set(r[4]);              // a rem b
-  p.at(VAR | NEG, a), set(r[5]);                                   // -a
-  p.op({47}), p.at(VAR | F1 | PUSH, v);                            // v(2)
-  p.op({31, 47}), p.at(VAR | F2 | MUL, m), set(r[6]);              // * m(1,2)
-  p.at(VAR | PUSH, a), p.at(VAR | PUSH, b), p.op({VAR | SUB, 0}), set(r[7]);
-  p.op({63}), p.lit("-0.5"), p.at(VAR | F1 | STORE, v);            // v(3) = -0.5
-  p.op({31, 47}), p.op({95}), p.at(VAR | F2 | STORE, m);           // m(1,2) = 5
-  p.lit("7"), p.op({VAR | NEG, 0}), set(r[8]);                     // -(7) from the stack
-  p.stop();
-  vm_load(p);
-  vm_set_num(a, "17.5");
-  vm_set_num(b, "4");
-  vm_set_num(v, "3", 1);
-  vm_set_num(m, "-2", 2);
-  ASSERT_EQ(execute(0, 0, 0), 0);
-  const char *want[] = {"21.5", "5.5", "17.5", "4.375", "1.5", "-17.5", "-6", "13.5"};
-  for (int i = 0; i < 8; i++) EXPECT_EQ(vm_num(r[i]), want[i]) << i;
-  EXPECT_EQ(vm_num(v, 2), "-.5");
-  EXPECT_EQ(vm_num(m, 2), "5");
-  EXPECT_EQ(vm_num(r[8]), "-7");
-}
-
 // Each relation on each of three pairs, through both conditional jumps.
 TEST_P(exec, numeric_and_string_relations) {
   const char *pairs[][2] = {{"1", "2"}, {"2", "2"}, {"3", "-2"}};
@@ -160,30 +129,6 @@ TEST_P(exec, truth_operations_and_jumps) {
   EXPECT_EQ(zstk_ptr(), FRAME_BOTTOM);  // every truth value was consumed
 }
 
-TEST_P(exec, strings_concatenate_cut_and_assign) {
-  int s = p.str(20), t = p.str(6, true), u = p.str(20), arr = p.str_array(3, 2);
-  // s = "ab" + t + "c"
-  p.op({SPUSH | F2, 2, 'a', 'b'});
-  p.at(VAR | SCAT, t);
-  p.op({SCAT, 'c'});
-  p.at(VAR | SSTORE, s);
-  // u = s(2 for 3) + arr(element 2, position 1 for 1) + s(from 9)
-  p.op({47, 63});      // position 2, length 3
-  p.at(VAR | SSUB, s);
-  p.op({31, 47, 31});  // position 1, element 2, length 1
-  p.at(VAR | F2 | SSUBCAT, arr);
-  p.lit("9");
-  p.at(VAR | F1 | SCAT, s);
-  p.at(VAR | SSTORE, u);
-  p.stop();
-  vm_load(p);
-  vm_set_str(t, "XYZ   ");
-  std::memcpy(zspan(vm_addr(arr), 6).data(), "123456", 6);
-  ASSERT_EQ(execute(0, 0, 0), 0);
-  EXPECT_EQ(vm_str(s), "abXYZ   c");
-  EXPECT_EQ(vm_str(u), "bXY4c");
-}
-
 TEST_P(exec, concatenation_appends_to_a_temporary_in_place) {
   int s = p.str(10);
   p.op({SPUSH | F2, 3, 'a', 'b', 'c'});  // a literal in the code
@@ -207,33 +152,6 @@ TEST_P(exec, concatenation_appends_to_a_temporary_in_place) {
   vm_load(p);
   ASSERT_EQ(execute(0, 0, 0), 0);
   EXPECT_EQ(vm_str(s), "abc12xyz");
-}
-
-TEST_P(exec, number_string_conversions) {
-  int s = p.str(20), n = p.num(), n2 = p.num(), n3 = p.num(), n4 = p.num();
-  p.lit("-12.5");
-  p.op({235});
-  p.at(VAR | SSTORE, s);
-  p.op({SPUSH | F2, 6, ' ', '4', '.', '2', ' ', ' '});
-  p.op({108});
-  p.at(VAR | STORE, n);
-  p.at(VAR | PUSH, n);
-  p.op({106});  // on a reference: the variable itself changes
-  p.at(VAR | STORE, n2);
-  p.op({15, 106});  // zero stays zero
-  p.at(VAR | STORE, n3);
-  p.lit("3");
-  p.op({234});
-  p.at(VAR | STORE, n4);
-  p.stop();
-  ASSERT_EQ(run(), 0);
-  EXPECT_EQ(vm_str(s), "-12.5");
-  EXPECT_EQ(vm_num(n), "-4.2");
-  EXPECT_EQ(vm_num(n2), "-4.2");
-  EXPECT_EQ(vm_num(n4), "-3");
-  bcd_num z;
-  std::memcpy(&z, zspan(vm_addr(n3), 8).data(), 8);
-  EXPECT_EQ(z.exp, 0);
 }
 
 TEST_P(exec, errors_of_the_loop) {
@@ -311,69 +229,6 @@ TEST_P(exec, range_and_unbound_errors) {
   vm_load(p);
   ASSERT_EQ(execute(0, 0, 0), 0);
   EXPECT_EQ(vm_num(v, 0), "8");
-}
-
-TEST_P(exec, subroutines_computed_branches_and_loops) {
-  int x = p.num(), i = p.num(), hits = p.num(), down = p.num();
-  // x = 0; gosub S; computed gosub with 2 -> entry 1 (T2); computed jump
-  // with 5 (out of range) -> entry 0; loop i = 1 to 5 counting hits
-  size_t g = p.here();
-  p.jump_long(245, 0);
-  p.op({47});
-  p.op({GOSUBC + 128, 3});
-  size_t tab = p.here();
-  p.addr(0), p.addr(0), p.addr(0);
-  p.op({95});
-  p.op({JMPC + 128, 2});
-  size_t tab2 = p.here();
-  p.addr(0), p.addr(0);
-  p.op({0});  // skipped by the table
-  auto set_entry = [&](size_t at, int k, size_t target) {
-    uint32_t a = uint32_t(target) + 6 * (GetParam() == 130 ? 3 : 2) + 1;
-    int n = GetParam() == 130 ? 3 : 2;
-    for (int b = 0; b < n; b++) p.code[at + size_t(k * n + b)] = uint8_t(a >> (8 * (n - 1 - b)));
-  };
-  set_entry(tab2, 0, p.here());
-  set_entry(tab2, 1, 0);  // never taken
-  // for i = 1 to 5: hits = hits + 1
-  p.op({31}), p.at(VAR | STORE, i);
-  p.op({31, 95, 31});  // flag 1, limit 5, step 1
-  p.at(LOOP, i);
-  size_t out = jump_fwd(JF);
-  size_t body = p.here();
-  p.at(VAR | PUSH, hits), p.op({F1 | ADD}), p.at(VAR | STORE, hits);
-  p.op({15, 95, 31});
-  p.at(LOOP, i);
-  jump(JT, body);
-  land(out);
-  // for down = 3 to 1 step -1 (counts 3)
-  p.op({63}), p.at(VAR | STORE, down);
-  p.op({31, 31}), p.lit("-1");
-  p.at(LOOP, down);
-  size_t out2 = jump_fwd(JF);
-  size_t body2 = p.here();
-  p.at(VAR | PUSH, hits), p.op({F1 | ADD}), p.at(VAR | STORE, hits);
-  p.op({15, 31}), p.lit("-1");
-  p.at(LOOP, down);
-  jump(JT, body2);
-  land(out2);
-  p.stop();
-  // S: x = x + 1; return
-  size_t sub = p.here();
-  p.at(VAR | PUSH, x), p.op({F1 | ADD}), p.at(VAR | STORE, x), p.op({99});
-  // T2: x = x + 10; return
-  size_t t2 = p.here();
-  p.at(VAR | PUSH, x), p.op({ADD, 0x10}), p.at(VAR | STORE, x), p.op({227});
-  p.patch_long(g, sub);
-  size_t after_tab = tab + 3 * size_t(GetParam() == 130 ? 3 : 2);
-  set_entry(tab, 0, after_tab);
-  set_entry(tab, 1, t2);
-  set_entry(tab, 2, sub);
-  ASSERT_EQ(run(), 0);
-  EXPECT_EQ(vm_num(x), "11");
-  EXPECT_EQ(vm_num(i), "6");
-  EXPECT_EQ(vm_num(down), "0");
-  EXPECT_EQ(vm_num(hits), "8");
 }
 
 TEST_P(exec, statement_level_follows_subroutines_unless_stepping_over) {
