@@ -69,16 +69,16 @@ TEST(run, memory_limits_end_with_their_messages) {
 TEST(run, comes_up_and_quits_with_modes_restored) {
   pty_session s;
   start_run(s, {"P=menu/3", "X", "M=100"});
-  ASSERT_TRUE(s.wait_for("run> ", 5000)) << s.output();
-  EXPECT_NE(s.output().find("image 26058 bytes, program menu unit 3\r\n"), std::string::npos)
-      << s.output();
+  ASSERT_TRUE(s.wait_for("\n\r*", 5000)) << s.output();
+  // the configured program of unit 3 is looked for in unit3
+  EXPECT_NE(s.output().find("unit3/menu: FILE NOT FOUND\r\n"), std::string::npos) << s.output();
   struct termios prog = s.modes();
   EXPECT_EQ(prog.c_oflag, 0u);
   EXPECT_EQ(prog.c_iflag & (ICRNL | INLCR | IGNCR), 0u);
   EXPECT_EQ(prog.c_lflag, 0u);  // no break key: no signals, no echo
   EXPECT_EQ(prog.c_cc[VMIN], 1);
   EXPECT_EQ(prog.c_cc[VTIME], 0);
-  s.type("q");
+  s.type("qu\r");
   EXPECT_EQ(exit_code(s), 0);
   struct termios after = s.modes();
   EXPECT_NE(after.c_lflag & ICANON, 0u);
@@ -89,7 +89,7 @@ TEST(run, terminate_and_hangup_exit_255_with_modes_restored) {
   for (int sig : {SIGTERM, SIGHUP}) {
     pty_session s;
     start_run(s, {});
-    ASSERT_TRUE(s.wait_for("run> ", 5000));
+    ASSERT_TRUE(s.wait_for("\n\r*", 5000));
     // the modes the line had before run: read them from a second session
     s.signal(sig);
     EXPECT_EQ(exit_code(s), 255);
@@ -123,7 +123,7 @@ TEST(run, signal_dispositions) {
   {
     pty_session s;
     start_run(s, {});
-    ASSERT_TRUE(s.wait_for("run> ", 5000));
+    ASSERT_TRUE(s.wait_for("\n\r*", 5000));
     unsigned long long ign, cgt;
     signal_masks(s.pid(), &ign, &cgt);
     EXPECT_TRUE(cgt & bit(SIGINT));
@@ -137,19 +137,19 @@ TEST(run, signal_dispositions) {
     s.drain(100);
     signal_masks(s.pid(), &ign, &cgt);
     EXPECT_TRUE(cgt & bit(SIGINT));
-    s.type("q");
+    s.type("qu\r");
     EXPECT_EQ(exit_code(s), 0);
   }
   {
     pty_session s;
     start_run(s, {}, {}, true);
-    ASSERT_TRUE(s.wait_for("run> ", 5000));
+    ASSERT_TRUE(s.wait_for("\n\r*", 5000));
     unsigned long long ign, cgt;
     signal_masks(s.pid(), &ign, &cgt);
     EXPECT_TRUE(ign & bit(SIGINT));
     EXPECT_FALSE(cgt & bit(SIGINT));
     s.signal(SIGINT);
-    s.type("q");
+    s.type("qu\r");
     EXPECT_EQ(exit_code(s), 0);
   }
 }
@@ -162,11 +162,11 @@ TEST(run, break_key_becomes_the_interrupt_character) {
   for (row r : {row{"VXBREAK=^C", 3}, row{"VXBREAK=\\177", 127}}) {
     pty_session s;
     start_run(s, {r.setting});
-    ASSERT_TRUE(s.wait_for("run> ", 5000));
+    ASSERT_TRUE(s.wait_for("\n\r*", 5000));
     struct termios t = s.modes();
     EXPECT_EQ(t.c_cc[VINTR], r.ch) << r.setting;
     EXPECT_EQ(t.c_lflag, tcflag_t(ISIG));
-    s.type("q");
+    s.type("qu\r");
     EXPECT_EQ(exit_code(s), 0);
   }
 }
@@ -179,9 +179,13 @@ TEST(run, invocation_name_RUN_only) {
   for (row r : {row{"RUN", true}, row{"Run", false}, row{"run", false}}) {
     pty_session s;
     start_run(s, {}, {}, false, r.name);
-    ASSERT_TRUE(s.wait_for("run> ", 5000)) << s.output();
-    EXPECT_EQ(s.output().find(", as RUN") != std::string::npos, r.as_run) << r.name;
-    s.type("q");
+    ASSERT_TRUE(s.wait_for("\n\r*", 5000)) << s.output();
+    // typed letters change case only under RUN
+    s.type("xYz\r");
+    ASSERT_TRUE(s.wait_for("FILE NOT FOUND", 5000)) << s.output();
+    EXPECT_EQ(s.output().find("unit0/XyZ: FILE NOT FOUND") != std::string::npos, r.as_run)
+        << r.name << s.output();
+    s.type("qu\r");
     EXPECT_EQ(exit_code(s), 0);
   }
 }
@@ -199,7 +203,7 @@ TEST(run, startup_messages_pause_five_seconds) {
     if (with_message) env.push_back("LP1=missing");
     auto t0 = clk::now();
     start_run(s, {}, env);
-    ASSERT_TRUE(s.wait_for("run> ", 9000));
+    ASSERT_TRUE(s.wait_for("\n\r*", 9000));
     double secs = std::chrono::duration<double>(clk::now() - t0).count();
     if (with_message) {
       EXPECT_NE(s.output().find("LPCAP-entry not found for LP1=missing \r\n"), std::string::npos)
@@ -208,7 +212,7 @@ TEST(run, startup_messages_pause_five_seconds) {
     } else {
       EXPECT_LT(secs, 2.0);
     }
-    s.type("q");
+    s.type("qu\r");
     EXPECT_EQ(exit_code(s), 0);
   }
   unlink(file.c_str());
