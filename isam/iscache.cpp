@@ -272,6 +272,28 @@ void rec_read(is_file *f, uint32_t r, unsigned char *buf, uint8_t *state)
     data_copy(f, off + uint64_t(f->reclen), state, 1, false);
 }
 
+// The record r with its state byte in the cache when it lies in one
+// block, else nullptr.
+const unsigned char *rec_peek(is_file *f, uint32_t r)
+{
+    if (r < 1 || r > f->maxrec)
+        bad();
+    uint64_t off = uint64_t(r - 1) * uint64_t(f->reclen + 1);
+    size_t in = size_t(off % DATA_BLOCK);
+    if (in + size_t(f->reclen) + 1 > DATA_BLOCK)
+        return nullptr;
+    return block_get(f, off / DATA_BLOCK, false) + in;
+}
+
+// Asks the processor to fetch record r when its block is cached.
+void rec_prefetch(const is_file *f, uint32_t r)
+{
+    uint64_t off = uint64_t(r - 1) * uint64_t(f->reclen + 1);
+    uint64_t b = off / DATA_BLOCK;
+    if (r >= 1 && b < f->blocks.size() && f->blocks[b].buf)
+        __builtin_prefetch(f->blocks[b].buf + off % DATA_BLOCK);
+}
+
 uint8_t rec_state(is_file *f, uint32_t r)
 {
     if (r < 1 || r > f->maxrec)

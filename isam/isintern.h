@@ -98,6 +98,7 @@ struct is_file {
     bool call_write = false;  // ... for a change
     // record locks held by this process: record number -> isfd
     std::map<uint32_t, int> locks;
+    std::vector<unsigned char> scratch; // a record's worth of working space
 };
 
 enum pos_state { P_UNDEF, P_BEGIN, P_END, P_START, P_ON, P_HOLE };
@@ -135,6 +136,28 @@ inline void put32(unsigned char *p, uint32_t v)
 }
 inline void put64(unsigned char *p, uint64_t v) { put32(p, uint32_t(v >> 32)); put32(p + 4, uint32_t(v)); }
 
+// Byte-wise comparison of short keys, eight bytes at a time.
+inline int key_cmp(const unsigned char *a, const unsigned char *b, size_t n)
+{
+    while (n >= 8) {
+        uint64_t x, y;
+        std::memcpy(&x, a, 8);
+        std::memcpy(&y, b, 8);
+        if (x != y) {
+            x = __builtin_bswap64(x);
+            y = __builtin_bswap64(y);
+            return x < y ? -1 : 1;
+        }
+        a += 8;
+        b += 8;
+        n -= 8;
+    }
+    for (; n > 0; n--, a++, b++)
+        if (*a != *b)
+            return *a < *b ? -1 : 1;
+    return 0;
+}
+
 // --- isio.cpp: the system calls (one place, so tests can make them fail)
 int io_open(const char *path, int flags, int perm);
 void io_close(int fd);
@@ -154,6 +177,8 @@ unsigned char *node_mut(is_file *f, uint32_t n);
 uint32_t node_alloc(is_file *f, uint8_t type, int level);
 void node_free(is_file *f, uint32_t n);
 void rec_read(is_file *f, uint32_t r, unsigned char *buf, uint8_t *state);
+const unsigned char *rec_peek(is_file *f, uint32_t r);
+void rec_prefetch(const is_file *f, uint32_t r);
 void rec_write(is_file *f, uint32_t r, const unsigned char *buf, uint8_t state);
 uint8_t rec_state(is_file *f, uint32_t r);
 void cache_drop(is_file *f);
@@ -181,7 +206,16 @@ const unsigned char *tree_entry(is_file *f, const is_index *ix, const is_path *p
 void tree_insert(is_file *f, is_index *ix, const unsigned char *ent);
 void tree_remove(is_file *f, is_index *ix, const unsigned char *ent);
 uint32_t tree_next_dup(is_file *f, const is_index *ix, const unsigned char *key);
-bool tree_find_rec(is_file *f, const is_index *ix, const unsigned char *key, uint32_t r, unsigned char *ent);
+bool tree_find_rec(is_file *f, const is_index *ix, const unsigned char *key, uint32_t r, is_path *p);
+void tree_remove_at(is_file *f, is_index *ix, const is_path *p);
+inline void path_copy(is_path *dst, const is_path *src)
+{
+    dst->depth = src->depth;
+    for (int i = 0; i < src->depth; i++) {
+        dst->node[i] = src->node[i];
+        dst->slot[i] = src->slot[i];
+    }
+}
 void tree_free_all(is_file *f, is_index *ix);
 
 // --- islock.cpp: file and record locks

@@ -40,7 +40,7 @@ static bool take(is_file *f, const is_index *ix, bool ok, const is_path &p, foun
     const unsigned char *e = tree_entry(f, ix, &p);
     std::memcpy(out->ent, e, size_t(ix->cmplen) + 4);
     out->r = get32(e + ix->cmplen);
-    out->path = p;
+    path_copy(&out->path, &p);
     return true;
 }
 
@@ -58,6 +58,17 @@ static bool phys_take(uint32_t r, found *out)
     out->r = r;
     put32(out->ent, r);
     return r != 0;
+}
+
+// A scan reads records in key order, scattered over the data file: fetch
+// the records of the entries a few steps ahead while this one is copied.
+static void prefetch_ahead(is_file *f, const is_index *ix, const is_path *p)
+{
+    constexpr int AHEAD = 6;
+    const unsigned char *q = node_get(f, p->node[p->depth - 1]);
+    int s = p->slot[p->depth - 1] + AHEAD;
+    if (s < int(get16(q + 2)))
+        rec_prefetch(f, get32(q + NODE_HDR + s * ix->entlen + ix->cmplen));
 }
 
 enum where { W_FIRST, W_LAST, W_AFTER, W_BEFORE, W_ATAFTER, W_ATBEFORE, W_EXACT };
@@ -88,13 +99,16 @@ static bool find(is_fd *d, where w, const unsigned char *e, found *out)
     case W_LAST: return take(f, ix, tree_last(f, ix, &p), p, out);
     case W_AFTER:
         if (d->pos == P_ON && d->hint_mods == f->mods) {
-            p = d->hint;
-            return take(f, ix, tree_next(f, ix, &p), p, out);
+            path_copy(&p, &d->hint);
+            if (!take(f, ix, tree_next(f, ix, &p), p, out))
+                return false;
+            prefetch_ahead(f, ix, &p);
+            return true;
         }
         return take(f, ix, tree_seek(f, ix, e, len, true, &p), p, out);
     case W_BEFORE:
         if (d->pos == P_ON && d->hint_mods == f->mods) {
-            p = d->hint;
+            path_copy(&p, &d->hint);
             return take(f, ix, tree_prev(f, ix, &p), p, out);
         }
         tree_seek(f, ix, e, len, false, &p);
@@ -186,7 +200,7 @@ static void set_pos(is_fd *d, pos_state s, const found &fo)
     d->pos = s;
     d->recnum = fo.r;
     std::memcpy(d->ent, fo.ent, ent_len(d));
-    d->hint = fo.path;
+    path_copy(&d->hint, &fo.path);
     d->hint_mods = cur_index(d) ? d->f->mods : ~uint64_t{0};
 }
 
@@ -243,7 +257,7 @@ static uint32_t new_dup(is_file *f, const is_index *ix, const unsigned char *k)
 // number; the entry in index want (1-based, 0 none) goes to ent.
 static uint32_t write_core(is_file *f, const unsigned char *rec, int want, unsigned char *ent)
 {
-    std::vector<uint32_t> dups(f->ix.size());
+    uint32_t dups[MAX_KEYS];
     unsigned char k[MAX_ENT];
     for (size_t i = 0; i < f->ix.size(); i++) {
         const is_index &ix = f->ix[i];
@@ -255,6 +269,8 @@ static uint32_t write_core(is_file *f, const unsigned char *rec, int want, unsig
     if (f->maxrec >= 0x7fffffffu && f->freeslots == 0)
         is_throw(ENOFREE);
     uint32_t r = slot_pop(f);
+    if (r != 0 && rec_state(f, r) != SLOT_FREE)
+        is_throw(EBADFILE); // the free list names a live record
     if (r == 0)
         r = uint32_t(++f->maxrec);
     rec_write(f, r, rec, SLOT_LIVE);
@@ -276,25 +292,28 @@ static uint32_t write_core(is_file *f, const unsigned char *rec, int want, unsig
 }
 
 // Replaces record r; the entries of indexes whose key changed move (to the
-// end of their duplicates).  The entry in index want goes to ent.
-static void rewrite_core(is_file *f, int isfd, uint32_t r, const unsigned char *rec, int want,
+// end of their duplicates).  When the key of index want changed, its new
+// entry goes to ent and the result is true.
+static bool rewrite_core(is_file *f, int isfd, uint32_t r, const unsigned char *rec, int want,
                          unsigned char *ent)
 {
     if (r < 1 || r > f->maxrec)
         is_throw(ENOREC);
     if (lock_rec_other(f, r, isfd))
         is_throw(ELOCKED);
-    std::vector<unsigned char> old(size_t(f->reclen));
+    std::vector<unsigned char> &old = f->scratch;
+    old.resize(size_t(f->reclen));
     uint8_t state;
     rec_read(f, r, old.data(), &state);
     if (state != SLOT_LIVE)
         is_throw(ENOREC);
     size_t n = f->ix.size();
-    std::vector<uint32_t> dups(n);
-    std::vector<bool> changed(n);
+    uint32_t dups[MAX_KEYS];
+    bool changed[MAX_KEYS];
     unsigned char ko[MAX_ENT], kn[MAX_ENT];
     for (size_t i = 0; i < n; i++) {
         const is_index &ix = f->ix[i];
+        changed[i] = false;
         if (ix.kd.k_nparts == 0)
             continue;
         key_make(&ix, old.data(), ko);
@@ -303,27 +322,26 @@ static void rewrite_core(is_file *f, int isfd, uint32_t r, const unsigned char *
         if (changed[i])
             dups[i] = new_dup(f, &ix, kn);
     }
+    bool moved = false;
     for (size_t i = 0; i < n; i++) {
-        is_index &ix = f->ix[i];
-        if (ix.kd.k_nparts == 0)
+        if (!changed[i])
             continue;
+        is_index &ix = f->ix[i];
+        is_path p;
         key_make(&ix, old.data(), ko);
-        if (!tree_find_rec(f, &ix, ko, r, ko))
+        if (!tree_find_rec(f, &ix, ko, r, &p))
             is_throw(EBADFILE);
-        if (changed[i]) {
-            tree_remove(f, &ix, ko);
-            make_entry(&ix, rec, dups[i], r, kn);
-            tree_insert(f, &ix, kn);
-        } else {
-            std::memcpy(kn, ko, size_t(ix.cmplen) + 4);
-        }
-        if (int(i) + 1 == want)
+        tree_remove_at(f, &ix, &p);
+        make_entry(&ix, rec, dups[i], r, kn);
+        tree_insert(f, &ix, kn);
+        if (int(i) + 1 == want) {
             std::memcpy(ent, kn, size_t(ix.cmplen) + 4);
+            moved = true;
+        }
     }
-    if (want == 0 || f->ix[size_t(want) - 1].kd.k_nparts == 0)
-        put32(ent, r);
     rec_write(f, r, rec, SLOT_LIVE);
     f->dict_dirty = true;
+    return moved;
 }
 
 static void delete_core(is_file *f, int isfd, uint32_t r)
@@ -332,7 +350,8 @@ static void delete_core(is_file *f, int isfd, uint32_t r)
         is_throw(ENOREC);
     if (lock_rec_other(f, r, isfd))
         is_throw(ELOCKED);
-    std::vector<unsigned char> old(size_t(f->reclen));
+    std::vector<unsigned char> &old = f->scratch;
+    old.resize(size_t(f->reclen));
     uint8_t state;
     rec_read(f, r, old.data(), &state);
     if (state != SLOT_LIVE)
@@ -342,9 +361,10 @@ static void delete_core(is_file *f, int isfd, uint32_t r)
         if (ix.kd.k_nparts == 0)
             continue;
         key_make(&ix, old.data(), k);
-        if (!tree_find_rec(f, &ix, k, r, k))
+        is_path p;
+        if (!tree_find_rec(f, &ix, k, r, &p))
             is_throw(EBADFILE);
-        tree_remove(f, &ix, k);
+        tree_remove_at(f, &ix, &p);
     }
     rec_write(f, r, nullptr, SLOT_FREE);
     slot_push(f, r);
@@ -449,10 +469,8 @@ int isread(int isfd, char *record, int mode)
         int rc = locate(d, reinterpret_cast<unsigned char *>(record), m, &fo);
         if (rc)
             is_throw(rc);
-        std::vector<unsigned char> buf(size_t(f->reclen));
-        uint8_t state;
-        rec_read(f, fo.r, buf.data(), &state);
-        if (state != SLOT_LIVE)
+        const unsigned char *pk = rec_peek(f, fo.r);
+        if ((pk ? pk[f->reclen] : rec_state(f, fo.r)) != SLOT_LIVE)
             is_throw(cur_index(d) ? EBADFILE : ENOREC);
         bool want = (mode & ISLOCK) || (d->mode & ISAUTOLOCK);
         bool warn = false;
@@ -466,7 +484,12 @@ int isread(int isfd, char *record, int mode)
         }
         if (want && !warn && (d->mode & ISAUTOLOCK))
             d->autolock = fo.r;
-        std::memcpy(record, buf.data(), buf.size());
+        if (pk) {
+            std::memcpy(record, pk, size_t(f->reclen));
+        } else {
+            uint8_t state;
+            rec_read(f, fo.r, reinterpret_cast<unsigned char *>(record), &state);
+        }
         set_pos(d, P_ON, fo);
         isrecnum = long(fo.r);
         isreclen = f->reclen;
@@ -512,9 +535,8 @@ int isrewcurr(int isfd, const char *record)
             is_throw(ENOCURR);
         call_guard g(d->f, true);
         unsigned char ent[MAX_ENT];
-        rewrite_core(d->f, isfd, d->recnum, reinterpret_cast<const unsigned char *>(record), d->cur, ent);
-        std::memcpy(d->ent, ent, ent_len(d));
-        d->hint_mods = ~uint64_t{0};
+        if (rewrite_core(d->f, isfd, d->recnum, reinterpret_cast<const unsigned char *>(record), d->cur, ent))
+            std::memcpy(d->ent, ent, ent_len(d));
         g.finish();
         isrecnum = long(d->recnum);
         return 0;
@@ -550,15 +572,10 @@ int isrewrec(int isfd, long recnum, const char *record)
             is_throw(ENOREC);
         call_guard g(d->f, true);
         unsigned char ent[MAX_ENT];
-        rewrite_core(d->f, isfd, uint32_t(recnum), reinterpret_cast<const unsigned char *>(record), 0, ent);
-        if (d->pos == P_ON && d->recnum == uint32_t(recnum) && cur_index(d)) {
-            // the current record may have moved in the current index
-            is_index *ix = cur_index(d);
-            unsigned char k[MAX_ENT];
-            key_make(ix, reinterpret_cast<const unsigned char *>(record), k);
-            if (tree_find_rec(d->f, ix, k, d->recnum, k))
-                std::memcpy(d->ent, k, ent_len(d));
-        }
+        bool moved = rewrite_core(d->f, isfd, uint32_t(recnum), reinterpret_cast<const unsigned char *>(record),
+                                  d->cur, ent);
+        if (moved && d->pos == P_ON && d->recnum == uint32_t(recnum))
+            std::memcpy(d->ent, ent, ent_len(d));
         g.finish();
         isrecnum = recnum;
         return 0;

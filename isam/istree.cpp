@@ -50,7 +50,7 @@ static int node_search(const unsigned char *p, const is_index *ix, int lo, int n
     int hi = n;
     while (lo < hi) {
         int mid = (lo + hi) >> 1;
-        int c = std::memcmp(ent_at(p, ix, mid), k, size_t(len));
+        int c = key_cmp(ent_at(p, ix, mid), k, size_t(len));
         if (c < 0 || (strict && c == 0))
             lo = mid + 1;
         else
@@ -155,24 +155,53 @@ bool tree_last(is_file *f, const is_index *ix, is_path *p)
     return true;
 }
 
+// Entries must rise strictly from one leaf to the next; a tree that
+// repeats or disorders them is damaged (and could make a scan endless).
+static void check_order(is_file *f, const is_index *ix, const unsigned char *lo, const is_path *p,
+                        bool forward)
+{
+    const unsigned char *e = tree_entry(f, ix, p);
+    int c = key_cmp(lo, e, size_t(ix->cmplen));
+    if (forward ? c >= 0 : c <= 0)
+        is_throw(EBADFILE);
+}
+
 bool tree_next(is_file *f, const is_index *ix, is_path *p)
 {
     int &s = p->slot[p->depth - 1];
-    if (s + 1 < leaf_count(f, p)) {
+    int c = leaf_count(f, p);
+    if (s + 1 < c) {
         s++;
         return true;
     }
-    return next_leaf(f, ix, p);
+    unsigned char last[MAX_ENT];
+    bool have = s < c;
+    if (have)
+        std::memcpy(last, tree_entry(f, ix, p), size_t(ix->cmplen));
+    if (!next_leaf(f, ix, p))
+        return false;
+    if (have)
+        check_order(f, ix, last, p, true);
+    return true;
 }
 
 bool tree_prev(is_file *f, const is_index *ix, is_path *p)
 {
     int &s = p->slot[p->depth - 1];
+    int c = leaf_count(f, p);
     if (s > 0) {
-        s = std::min(s, leaf_count(f, p)) - 1;
+        s = std::min(s, c) - 1;
         return true;
     }
-    return prev_leaf(f, ix, p);
+    unsigned char first[MAX_ENT];
+    bool have = c > 0;
+    if (have)
+        std::memcpy(first, tree_entry(f, ix, p), size_t(ix->cmplen));
+    if (!prev_leaf(f, ix, p))
+        return false;
+    if (have)
+        check_order(f, ix, first, p, false);
+    return true;
 }
 
 const unsigned char *tree_entry(is_file *f, const is_index *ix, const is_path *p)
@@ -307,23 +336,38 @@ uint32_t tree_next_dup(is_file *f, const is_index *ix, const unsigned char *k)
     return d >= max ? 0 : d + 1;
 }
 
-// Finds the entry of record r under key value k; copies it to ent.
-bool tree_find_rec(is_file *f, const is_index *ix, const unsigned char *k, uint32_t r, unsigned char *ent)
+// Finds the entry of record r under key value k; p is set to its path.
+// Among duplicates only the record numbers are compared, one leaf at a time.
+bool tree_find_rec(is_file *f, const is_index *ix, const unsigned char *k, uint32_t r, is_path *p)
 {
-    is_path p;
-    if (!tree_seek(f, ix, k, ix->keylen, false, &p))
+    if (!tree_seek(f, ix, k, ix->keylen, false, p))
         return false;
     for (;;) {
-        const unsigned char *e = tree_entry(f, ix, &p);
-        if (std::memcmp(e, k, size_t(ix->keylen)) != 0)
+        int d = p->depth - 1;
+        const unsigned char *q = node_get(f, p->node[d]);
+        int c = cnt(q);
+        int end = ix->dupw == 0 ? std::min(c, p->slot[d] + 1)
+                                : node_search(q, ix, p->slot[d], c, k, ix->keylen, true);
+        if (std::memcmp(ent_at(q, ix, p->slot[d]), k, size_t(ix->keylen)) != 0)
             return false;
-        if (get32(e + ix->cmplen) == r) {
-            std::memcpy(ent, e, size_t(ix->cmplen) + 4);
-            return true;
+        for (int i = p->slot[d]; i < end; i++) {
+            if (get32(ent_at(q, ix, i) + ix->cmplen) == r) {
+                p->slot[d] = i;
+                return true;
+            }
         }
-        if (ix->dupw == 0 || !tree_next(f, ix, &p))
+        if (end < c || ix->dupw == 0)
+            return false;
+        p->slot[d] = c - 1;
+        if (!next_leaf(f, ix, p))
             return false;
     }
+}
+
+void tree_remove_at(is_file *f, is_index *ix, const is_path *p)
+{
+    remove_at(f, ix, p, p->depth - 1);
+    f->mods++;
 }
 
 static void free_sub(is_file *f, const is_index *ix, uint32_t n, int level, bool root)
