@@ -404,6 +404,10 @@ static void show_string(uint32_t at, uint32_t len, bool hex) {
 static void show_value(uint32_t desc, bool hex) {
   uint32_t a = uint32_t(zw.adr_len);
   if (zget1(desc) & DSC_IND) desc = zgeta(desc + 1);
+  if (desc == zw.inv_offs) {  // a parameter not bound to an argument
+    out("NOT ALLOCATED\r\n");
+    return;
+  }
   uint8_t type = uint8_t(zget1(desc));
   uint32_t data = zgeta(desc + 1), d1 = zget2(desc + 1 + a), d2 = zget2(desc + 3 + a);
   if (data == zw.inv_offs) {
@@ -489,6 +493,10 @@ static void set_variable(const char *arg) {
   uint32_t desc = variable_descriptor(zdebug.routines[size_t(r)], *s);
   uint32_t a = uint32_t(zw.adr_len);
   if (zget1(desc) & DSC_IND) desc = zgeta(desc + 1);
+  if (desc == zw.inv_offs) {
+    out("ERR\r\n");
+    return;
+  }
   uint8_t type = uint8_t(zget1(desc));
   uint32_t data = zgeta(desc + 1), d1 = zget2(desc + 1 + a);
   if (data == zw.inv_offs || ((type & DSC_ARR) && !(type & DSC_STR)) || (type & DSC_DIM2)) {
@@ -736,7 +744,18 @@ static void program_name(const char *line, bool typed) {
   if (loadit(line, int(std::strlen(line))) == 0) go(1);
 }
 
+static void run_command(const char *line, bool typed);
+
 void monitor_line(const char *line, bool typed) {
+  try {
+    run_command(line, typed);
+  } catch (const zerror_jump &) {
+    // debug information or a descriptor that points outside the image
+    out("ERR\r\n");
+  }
+}
+
+static void run_command(const char *line, bool typed) {
   size_t len = std::strlen(line);
   if (len > 2 && line[2] != ' ' && line[2] != ',') {
     program_name(line, typed);
