@@ -71,6 +71,7 @@ void dict_decode(is_file *f, const unsigned char *d, size_t len, int64_t idxsize
     f->nodesize = ns;
     f->reclen = reclen;
     f->state = get16(d + 10);
+    f->marked = (f->state & DICT_UNFLUSHED) != 0;
     f->counter = get64(d + 24);
     f->nrecords = get64(d + 32);
     f->maxrec = get64(d + 40);
@@ -369,12 +370,13 @@ void cache_flush(is_file *f)
     if (f->dirty_nodes.empty() && f->dirty_blocks.empty() && !f->dict_dirty)
         return;
     f->state |= DICT_UNFLUSHED;
+    f->counter++; // other processes drop their caches even if this flush fails
     dict_write(f);
     write_runs(f, f->dirty_blocks, f->blocks, DATA_BLOCK, f->datfd, IO_DAT,
                f->maxrec * uint64_t(f->reclen + 1));
     write_runs(f, f->dirty_nodes, f->nodes, f->nodesize, f->idxfd, IO_IDX,
                uint64_t(f->nnodes) * f->nodesize);
-    if (!f->damaged)
+    if (!f->damaged && !f->marked) // a mark found on disk stays for the checker
         f->state &= uint16_t(~DICT_UNFLUSHED);
     f->counter++;
     dict_write(f);

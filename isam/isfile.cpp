@@ -407,8 +407,11 @@ static void index_fill(is_file *f, is_index *ix)
                 is_throw(EDUPL);
         } else {
             uint32_t dup = tree_next_dup(f, ix, e);
-            if (dup == 0)
-                is_throw(ENOFREE);
+            if (dup == 0) {
+                if (tree_dup_run(f, ix, e) >= (ix->dupw == 2 ? 0xffffu : 0xffffffffu))
+                    is_throw(ENOFREE);
+                dup = tree_renumber(f, ix, e);
+            }
             if (ix->dupw == 2)
                 put16(e + ix->keylen, dup);
             else

@@ -74,6 +74,7 @@ struct is_file {
     int nexcl = 0;            // of which opened ISEXCLLOCK
     bool filelock = false;    // islock held
     bool damaged = false;     // a change failed half-way: refuse more changes
+    bool marked = false;      // the dictionary came marked unflushed from disk
     bool touched = false;     // the current call changed a page
     bool dict_dirty = false;  // dictionary changed since the last flush
     // dictionary
@@ -206,6 +207,8 @@ const unsigned char *tree_entry(is_file *f, const is_index *ix, const is_path *p
 void tree_insert(is_file *f, is_index *ix, const unsigned char *ent);
 void tree_remove(is_file *f, is_index *ix, const unsigned char *ent);
 uint32_t tree_next_dup(is_file *f, const is_index *ix, const unsigned char *key);
+uint32_t tree_dup_run(is_file *f, const is_index *ix, const unsigned char *key);
+uint32_t tree_renumber(is_file *f, is_index *ix, const unsigned char *key);
 bool tree_find_rec(is_file *f, const is_index *ix, const unsigned char *key, uint32_t r, is_path *p);
 void tree_remove_at(is_file *f, is_index *ix, const is_path *p);
 inline void path_copy(is_path *dst, const is_path *src)

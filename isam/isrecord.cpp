@@ -238,8 +238,9 @@ static bool key_taken(is_file *f, const is_index *ix, const unsigned char *k)
            && std::memcmp(tree_entry(f, ix, &p), k, size_t(ix->keylen)) == 0;
 }
 
-// The duplicate counter a new key k gets in ix (0 for a unique index);
-// EDUPL when a unique index has it already.
+// The duplicate counter a new key k gets in ix (0 for a unique index, and
+// 0 when the run of k must be renumbered first); EDUPL when a unique index
+// has k already, ENOFREE when the run of k is full.  Changes nothing.
 static uint32_t new_dup(is_file *f, const is_index *ix, const unsigned char *k)
 {
     if (ix->dupw == 0) {
@@ -248,9 +249,20 @@ static uint32_t new_dup(is_file *f, const is_index *ix, const unsigned char *k)
         return 0;
     }
     uint32_t dup = tree_next_dup(f, ix, k);
-    if (dup == 0)
+    if (dup == 0 && tree_dup_run(f, ix, k) >= (ix->dupw == 2 ? 0xffffu : 0xffffffffu))
         is_throw(ENOFREE);
     return dup;
+}
+
+// The counter for key k after the checks: renumbers a run that reached the
+// largest counter.
+static uint32_t final_dup(is_file *f, is_index *ix, const unsigned char *rec, uint32_t dup)
+{
+    if (ix->dupw == 0 || dup != 0)
+        return dup;
+    unsigned char k[MAX_ENT];
+    key_make(ix, rec, k);
+    return tree_renumber(f, ix, k);
 }
 
 // Adds a record; every check comes before the first change.  Returns its
@@ -278,7 +290,7 @@ static uint32_t write_core(is_file *f, const unsigned char *rec, int want, unsig
         is_index &ix = f->ix[i];
         if (ix.kd.k_nparts == 0)
             continue;
-        make_entry(&ix, rec, dups[i], r, k);
+        make_entry(&ix, rec, final_dup(f, &ix, rec, dups[i]), r, k);
         tree_insert(f, &ix, k);
         if (int(i) + 1 == want)
             std::memcpy(ent, k, size_t(ix.cmplen) + 4);
@@ -332,7 +344,7 @@ static bool rewrite_core(is_file *f, int isfd, uint32_t r, const unsigned char *
         if (!tree_find_rec(f, &ix, ko, r, &p))
             is_throw(EBADFILE);
         tree_remove_at(f, &ix, &p);
-        make_entry(&ix, rec, dups[i], r, kn);
+        make_entry(&ix, rec, final_dup(f, &ix, rec, dups[i]), r, kn);
         tree_insert(f, &ix, kn);
         if (int(i) + 1 == want) {
             std::memcpy(ent, kn, size_t(ix.cmplen) + 4);

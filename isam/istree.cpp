@@ -336,6 +336,43 @@ uint32_t tree_next_dup(is_file *f, const is_index *ix, const unsigned char *k)
     return d >= max ? 0 : d + 1;
 }
 
+// The number of entries with key value k.
+uint32_t tree_dup_run(is_file *f, const is_index *ix, const unsigned char *k)
+{
+    is_path p;
+    uint32_t n = 0;
+    for (bool ok = tree_seek(f, ix, k, ix->keylen, false, &p);
+         ok && std::memcmp(tree_entry(f, ix, &p), k, size_t(ix->keylen)) == 0; ok = tree_next(f, ix, &p))
+        n++;
+    return n;
+}
+
+// Gives the entries with key value k the counters 1..n, in their order, so
+// that the run can grow again once its last counter reached the maximum;
+// returns n + 1.
+uint32_t tree_renumber(is_file *f, is_index *ix, const unsigned char *k)
+{
+    std::vector<uint32_t> recs;
+    is_path p;
+    for (bool ok = tree_seek(f, ix, k, ix->keylen, false, &p);
+         ok && std::memcmp(tree_entry(f, ix, &p), k, size_t(ix->keylen)) == 0; ok = tree_next(f, ix, &p))
+        recs.push_back(get32(tree_entry(f, ix, &p) + ix->cmplen));
+    unsigned char e[MAX_ENT];
+    std::memcpy(e, k, size_t(ix->keylen));
+    while (tree_seek(f, ix, k, ix->keylen, false, &p)
+           && std::memcmp(tree_entry(f, ix, &p), k, size_t(ix->keylen)) == 0)
+        tree_remove_at(f, ix, &p);
+    for (size_t i = 0; i < recs.size(); i++) {
+        if (ix->dupw == 2)
+            put16(e + ix->keylen, uint32_t(i + 1));
+        else
+            put32(e + ix->keylen, uint32_t(i + 1));
+        put32(e + ix->cmplen, recs[i]);
+        tree_insert(f, ix, e);
+    }
+    return uint32_t(recs.size() + 1);
+}
+
 // Finds the entry of record r under key value k; p is set to its path.
 // Among duplicates only the record numbers are compared, one leaf at a time.
 bool tree_find_rec(is_file *f, const is_index *ix, const unsigned char *k, uint32_t r, is_path *p)

@@ -150,6 +150,32 @@ TEST(positioning, duplicates_in_insertion_order)
     EXPECT_EQ(walk(), "V");
 }
 
+// A run of duplicates whose counter reached its largest value is
+// renumbered in place, keeping its order.
+TEST(positioning, duplicate_counter_wraps_by_renumbering)
+{
+    fixture t({"A  k", "B  k"});
+    keydesc alt = char_key(3, 3, ISDUPS);
+    ASSERT_EQ(isaddindex(t.fd, &alt), 0);
+    // each new record goes last in the run, the one before it goes
+    auto key = [](int i) {
+        const char *a = "0123456789abcdefghijklmnopqrstuvwxyz";
+        return std::string{'a', a[i / 36 % 36], a[i % 36]} + "k";
+    };
+    for (int i = 0; i < 65540 % 1296 + 1296 * 50; i++) {
+        ASSERT_EQ(iswrite(t.fd, rec_of(key(i), RL).c_str()), 0) << i << " " << iserrno;
+        if (i > 0) {
+            ASSERT_EQ(isdelete(t.fd, rec_of(key(i - 1), RL).c_str()), 0);
+        }
+    }
+    ASSERT_EQ(iswrite(t.fd, rec_of("D  k", RL).c_str()), 0);
+    ASSERT_EQ(t.start(ISEQUAL, "k", 0, 1), 0);
+    std::string s;
+    for (std::string k; (k = t.rd(ISNEXT))[0] != '#';)
+        s += k[0];
+    EXPECT_EQ(s, "ABaD");
+}
+
 TEST(positioning, delete_current_leaves_a_hole)
 {
     fixture t({"A", "C", "E"});
