@@ -10,12 +10,16 @@
 #include "run/numeric/zmath.h"
 
 void zdesc_put(uint32_t off, const zdesc &d) {
-  uint32_t a = uint32_t(zw.adr_len);
-  zat(off, uint32_t(zw.dsc_len));
-  zput1(off, d.type);
-  zputa(off + 1, d.addr);
-  zput2(off + 1 + a, d.dim1);
-  zput2(off + 3 + a, d.dim2);
+  const uint32_t a = uint32_t(zw.adr_len);
+  const bool w = zw.pcode24;
+  uint8_t *p = zat(off, uint32_t(zw.dsc_len));
+  p[0] = d.type;
+  zraw_puta(p + 1, d.addr, w);
+  p += 1 + a;
+  p[0] = uint8_t(d.dim1 >> 8);
+  p[1] = uint8_t(d.dim1);
+  p[2] = uint8_t(d.dim2 >> 8);
+  p[3] = uint8_t(d.dim2);
 }
 
 // A data address written into a descriptor must be representable in an
