@@ -226,6 +226,7 @@ int lock_open(is_file *f, bool excl);        // 0 or iserrno
 void lock_close(is_file *f, bool was_excl);
 bool lock_rec_other(is_file *f, uint32_t r, int isfd); // held by another holder
 int lock_rec(is_file *f, uint32_t r, int isfd);      // 0 or ELOCKED
+void lock_rec_wait(is_file *f, uint32_t r, int isfd);
 void unlock_rec(is_file *f, uint32_t r);
 void unlock_fd(is_file *f, int isfd);
 void lock_tree(is_file *f, bool write);

@@ -97,6 +97,19 @@ int lock_rec(is_file *f, uint32_t r, int isfd)
     return 0;
 }
 
+// Waits until record r can be locked, then holds it for isfd.  A wait
+// that would deadlock fails with ELOCKED.
+void lock_rec_wait(is_file *f, uint32_t r, int isfd)
+{
+    if (io_lock(f->datfd, F_SETLKW, F_WRLCK, LOCK_REC + r, 1, nullptr) != 0) {
+        if (errno == EDEADLK)
+            is_throw(ELOCKED);
+        iserrio = IO_LOCK + IO_DAT;
+        is_throw(errno);
+    }
+    f->locks[r] = isfd;
+}
+
 void unlock_rec(is_file *f, uint32_t r)
 {
     auto it = f->locks.find(r);

@@ -464,50 +464,65 @@ int isstart(int isfd, struct keydesc *key, int length, char *record, int mode)
     });
 }
 
+// One attempt of isread.  Returns 0, or ELOCKED with *blocked set when
+// ISWAIT asks to wait for the lock of record *blocked.
+static int read_once(is_fd *d, int isfd, char *record, int mode, uint32_t *blocked)
+{
+    is_file *f = d->f;
+    call_guard g(f, false);
+    if (d->mode & ISAUTOLOCK)
+        release_auto(d, isfd);
+    found fo;
+    int rc = locate(d, reinterpret_cast<unsigned char *>(record), mode & 0xff, &fo);
+    if (rc)
+        is_throw(rc);
+    const unsigned char *pk = rec_peek(f, fo.r);
+    if ((pk ? pk[f->reclen] : rec_state(f, fo.r)) != SLOT_LIVE)
+        is_throw(cur_index(d) ? EBADFILE : ENOREC);
+    bool want = (mode & ISLOCK) || (d->mode & ISAUTOLOCK);
+    bool warn = false;
+    if (mode & ISSKIPLOCK) {
+        warn = lock_rec_other(f, fo.r, isfd);
+        if (!warn && want)
+            warn = lock_rec(f, fo.r, isfd) != 0;
+    } else if (want && lock_rec(f, fo.r, isfd) != 0) {
+        if (!(mode & ISWAIT) || f->locks.count(fo.r))
+            is_throw(ELOCKED); // a lock of another descriptor of ours is not waited for
+        *blocked = fo.r;
+        return ELOCKED;
+    }
+    if (want && !warn && (d->mode & ISAUTOLOCK))
+        d->autolock = fo.r;
+    if (*blocked && *blocked != fo.r) // waited for a record that moved away
+        unlock_rec(f, *blocked);
+    if (pk) {
+        std::memcpy(record, pk, size_t(f->reclen));
+    } else {
+        uint8_t state;
+        rec_read(f, fo.r, reinterpret_cast<unsigned char *>(record), &state);
+    }
+    set_pos(d, P_ON, fo);
+    isrecnum = long(fo.r);
+    isreclen = f->reclen;
+    g.finish();
+    if (warn)
+        iserrno = ELOCKED;
+    return 0;
+}
+
 int isread(int isfd, char *record, int mode)
 {
     return api_call([&] {
         is_fd *d = fd_lookup(isfd);
-        is_file *f = d->f;
         int m = mode & 0xff;
         if (m > ISGTEQ || (mode & ~(0xff | ISLOCK | ISSKIPLOCK | ISWAIT)) != 0 || !record)
             is_throw(EBADARG);
         if ((d->mode & 3) == ISOUTPUT)
             is_throw(ENOTOPEN);
-        call_guard g(f, false);
-        if (d->mode & ISAUTOLOCK)
-            release_auto(d, isfd);
-        found fo;
-        int rc = locate(d, reinterpret_cast<unsigned char *>(record), m, &fo);
-        if (rc)
-            is_throw(rc);
-        const unsigned char *pk = rec_peek(f, fo.r);
-        if ((pk ? pk[f->reclen] : rec_state(f, fo.r)) != SLOT_LIVE)
-            is_throw(cur_index(d) ? EBADFILE : ENOREC);
-        bool want = (mode & ISLOCK) || (d->mode & ISAUTOLOCK);
-        bool warn = false;
-        if (mode & ISSKIPLOCK) {
-            warn = lock_rec_other(f, fo.r, isfd);
-            if (!warn && want)
-                warn = lock_rec(f, fo.r, isfd) != 0;
-        } else if (want) {
-            if (lock_rec(f, fo.r, isfd) != 0)
-                is_throw(ELOCKED);
-        }
-        if (want && !warn && (d->mode & ISAUTOLOCK))
-            d->autolock = fo.r;
-        if (pk) {
-            std::memcpy(record, pk, size_t(f->reclen));
-        } else {
-            uint8_t state;
-            rec_read(f, fo.r, reinterpret_cast<unsigned char *>(record), &state);
-        }
-        set_pos(d, P_ON, fo);
-        isrecnum = long(fo.r);
-        isreclen = f->reclen;
-        g.finish();
-        if (warn)
-            iserrno = ELOCKED;
+        uint32_t blocked = 0;
+        // ISWAIT: wait for the lock without the call lock, then read again
+        while (read_once(d, isfd, record, mode, &blocked) != 0)
+            lock_rec_wait(d->f, blocked, isfd);
         return 0;
     });
 }

@@ -170,6 +170,38 @@ TEST(processes, record_lock_conflicts)
     isclose(fd);
 }
 
+TEST(processes, waiting_read_gets_the_lock_when_released)
+{
+    scratch_dir d;
+    std::string name = d.file("wait");
+    peer b = spawn([&](peer_ctx &c) {
+        c.wait();
+        int fd = isopen(name.c_str(), ISINOUT + ISMANULOCK);
+        CK(c, fd >= 0);
+        std::string got;
+        CK(c, read_key(fd, 3, ISEQUAL + ISLCKW, &got) == 0 && got == rec(3));
+        c.report(0);
+        c.wait();
+        CK(c, isclose(fd) == 0);
+        c.report(0);
+    });
+    build(name, 4);
+    int fd = isopen(name.c_str(), ISINOUT + ISMANULOCK);
+    ASSERT_EQ(read_key(fd, 3, ISEQUAL + ISLOCK), 0);
+    char go = 1;
+    ASSERT_EQ(write(b.go_w, &go, 1), 1);
+    usleep(200000); // B waits for record 3
+    ASSERT_EQ(isrelrec(fd, 3), 0);
+    int r = -1;
+    ASSERT_EQ(read(b.res_r, &r, sizeof r), ssize_t(sizeof r));
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(read_key(fd, 3, ISEQUAL + ISLOCK), -1); // B holds it now
+    EXPECT_EQ(iserrno, ELOCKED);
+    ASSERT_EQ(b.step(), 0);
+    EXPECT_TRUE(b.finish());
+    isclose(fd);
+}
+
 TEST(processes, exclusive_open_excludes)
 {
     scratch_dir d;
