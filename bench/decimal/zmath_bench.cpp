@@ -67,7 +67,7 @@ uint64_t between(uint64_t lo, uint64_t hi) { return lo + rng() % (hi - lo + 1); 
 
 void fill(operand_set *s, const char *name, int kind) {
   s->name = name;
-  s->whole_fits = kind != 3;
+  s->whole_fits = kind != 4;
   for (int i = 0; i < NPAIR; i++) {
     switch (kind) {
       case 0:  // amounts with 2 decimals, both signs
@@ -82,6 +82,12 @@ void fill(operand_set *s, const char *name, int kind) {
         put(s, true, i, between(1, 9999999999ULL), 2, false);
         put(s, false, i, between(1, 99999), 4, false);
         break;
+      case 3: {  // 14 digits, ordinary exponents
+        int ea = int(rng() % 11) - 5, eb = int(rng() % 11) - 5;
+        put(s, true, i, between(10000000000000ULL, 99999999999999ULL), 14 - ea, rng() % 2);
+        put(s, false, i, between(10000000000000ULL, 99999999999999ULL), 14 - eb, rng() % 2);
+        break;
+      }
       default: {  // 14 digits near the ends of the range
         int ea = rng() % 2 ? 60 : -60, eb = ea + int(rng() % 7) - 3;
         put(s, true, i, between(10000000000000ULL, 99999999999999ULL), 14 - ea, rng() % 2);
@@ -163,7 +169,7 @@ void row(const char *opname, bench_op op, const operand_set &s) {
   std::printf("%-8s %-18s %8.1f %11.1f %8.2f\n", opname, s.name, ours, dec, ours / dec);
 }
 
-operand_set amounts, amount_qty, amount_rate, limits;
+operand_set amounts, amount_qty, amount_rate, full, limits;
 
 // The decimal business loop (bench/decimal-workload.md) on the bare
 // arithmetic: AVG is rounded to 2 decimals as int(TOTAL / I * 100 + 0.5)
@@ -236,17 +242,21 @@ int main(int argc, char **argv) {
   fill(&amounts, "amounts", 0);
   fill(&amount_qty, "amount, quantity", 1);
   fill(&amount_rate, "amount, rate", 2);
-  fill(&limits, "near the limits", 3);
+  fill(&full, "14 digits", 3);
+  fill(&limits, "near the limits", 4);
   std::printf("%-8s %-18s %8s %11s %8s\n", "op", "operands", "run ns", "_Decimal64", "ratio");
   row("add", B_ADD, amounts);
+  row("add", B_ADD, full);
   row("add", B_ADD, limits);
   row("sub", B_SUB, amounts);
   row("sub", B_SUB, limits);
   row("mul", B_MUL, amount_qty);
   row("mul", B_MUL, amount_rate);
+  row("mul", B_MUL, full);
   row("mul", B_MUL, limits);
   row("div", B_DIV, amount_qty);
   row("div", B_DIV, amount_rate);
+  row("div", B_DIV, full);
   row("div", B_DIV, limits);
   row("rem", B_REM, amount_qty);
   row("rem", B_REM, limits);
