@@ -343,7 +343,7 @@ TEST_F(env_fixture, terminal_map_hands_over_to_the_map_parser) {
   EXPECT_EQ(zrceq, 1);  // a line of the map, not a setting
   EXPECT_EQ(zrfeq, 5);  // the map's "))" ended the SYSTEM block
   EXPECT_NE(table_out_p, table_out);
-  EXPECT_EQ(table_out_p['A'], 'A');
+  EXPECT_EQ(table_out_p[65], 65);
 }
 
 }  // namespace
