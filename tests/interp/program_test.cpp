@@ -126,6 +126,8 @@ TEST_P(program, strings_concatenate_cut_and_assign) {
   str t(6)
   vstr u(20)
   str arr(3, 2)
+  vstr w(10)
+  num flag
   spush "XYZ"
   sstore t         ; padded: "XYZ   "
   push 1           ; position
@@ -146,12 +148,25 @@ TEST_P(program, strings_concatenate_cut_and_assign) {
   push 9
   scat s()         ; from position 9 to the end
   sstore u
+  push 2           ; position
+  push 2           ; element
+  spush arr(,)
+  sstore w         ; "56"
+  push 1
+  spush s()        ; all of s
+  sge t            ; "abXYZ   c" >= "XYZ   ": "a" follows "X"
+  jf no
+  push 1
+  store flag
+no:
   stop
 )"),
             0);
   EXPECT_EQ(vm_str(0), "abXYZ   c");
   EXPECT_EQ(vm_str(1), "XYZ   ");
   EXPECT_EQ(vm_str(2), "bXY4c");
+  EXPECT_EQ(vm_str(4), "56");
+  EXPECT_EQ(vm_num(5), "1");
 }
 
 TEST_P(program, number_string_conversions) {
