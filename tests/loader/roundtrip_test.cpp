@@ -19,6 +19,7 @@
 #include "tools/asm.h"
 #include "tools/dis.h"
 #include "tools/pcode.h"
+#include "tools/toolio.h"
 
 namespace {
 
@@ -179,6 +180,35 @@ TEST(roundtrip, random_programs_load_and_list_back_to_the_same_file) {
     ASSERT_TRUE(pasm_assemble(listing, "listing", again)) << again.errors << listing;
     ASSERT_EQ(again.file, out.file) << listing;
   }
+  zimage_free_for_test();
+}
+
+TEST(roundtrip, example_programs_load_with_their_descriptors_relocated) {
+  ASSERT_EQ(zimage_alloc(120, 1, 200), ZALLOC_OK);
+  zrceq = 1;
+  std::string dir = std::string(QUILLON_SOURCE_DIR) + "/examples";
+  int n = 0;
+  for (const char *name : {"arith", "procs", "chain", "chained", "caller", "callee", "lists24"}) {
+    SCOPED_TRACE(name);
+    std::string src, err;
+    ASSERT_TRUE(tio_read_file(dir + "/" + name + ".pasm", &src, &err)) << err;
+    pasm_output out;
+    ASSERT_TRUE(pasm_assemble(src, name, out)) << out.errors;
+    std::string path = write_file(out.file);
+    for (int compat : {0, 1}) {
+      vx_compat = compat;
+      debugging = 1;
+      zl.pcodeVersion = PCODE_NONE;
+      ASSERT_EQ(zload(path.c_str(), 0, int(path.size()), 0), ZL_OK);
+      if (!compat) check_loaded(out.file, pt_read_file(out.file).version);
+      debugging = 0;
+      cleanupd();
+    }
+    unlink(path.c_str());
+    n++;
+  }
+  EXPECT_EQ(n, 7);
+  vx_compat = 0;
   zimage_free_for_test();
 }
 
