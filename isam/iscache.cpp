@@ -12,10 +12,14 @@
 #include "isam/isintern.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <sys/mman.h>
 
 namespace isam {
 
 constexpr size_t CACHE_LIMIT = size_t{64} << 20;
+constexpr size_t SLAB_SMALL = size_t{64} << 10;
+constexpr size_t SLAB_BIG = size_t{2} << 20;
 
 size_t dict_len(const is_file *f)
 {
@@ -141,20 +145,36 @@ static is_page &node_slot(is_file *f, uint32_t n)
     return f->nodes[n];
 }
 
+// Page memory comes from slabs freed together by cache_drop: small ones
+// while the cache is small, then 2 MB ones on huge pages, so that a cache
+// of many megabytes costs few address-translation misses.
+static unsigned char *page_alloc(is_file *f, size_t len)
+{
+    if (f->slabs.empty() || f->slab_used + len > f->slab_size) {
+        bool big = f->cached >= SLAB_BIG;
+        size_t size = big ? SLAB_BIG : SLAB_SMALL;
+        void *p = nullptr;
+        if (posix_memalign(&p, big ? SLAB_BIG : 4096, size) != 0)
+            throw std::bad_alloc();
+        if (big)
+            madvise(p, size, MADV_HUGEPAGE); // advice only: failure is harmless
+        f->slabs.push_back(static_cast<unsigned char *>(p));
+        f->slab_size = size;
+        f->slab_used = 0;
+    }
+    unsigned char *r = f->slabs.back() + f->slab_used;
+    f->slab_used += len;
+    f->cached += len;
+    return r;
+}
+
 const unsigned char *node_get(is_file *f, uint32_t n)
 {
     is_page &pg = node_slot(f, n);
     if (!pg.buf) {
-        pg.buf = new unsigned char[f->nodesize];
-        f->cached += f->nodesize;
-        try {
-            io_pread(f->idxfd, pg.buf, f->nodesize, int64_t(n) * f->nodesize, IO_IDX);
-        } catch (...) {
-            delete[] pg.buf;
-            pg.buf = nullptr;
-            f->cached -= f->nodesize;
-            throw;
-        }
+        unsigned char *b = page_alloc(f, f->nodesize);
+        io_pread(f->idxfd, b, f->nodesize, int64_t(n) * f->nodesize, IO_IDX);
+        pg.buf = b;
     }
     return pg.buf;
 }
@@ -188,8 +208,7 @@ uint32_t node_alloc(is_file *f, uint8_t type, int level)
             is_throw(ENOFREE);
         n = f->nnodes++;
         is_page &pg = node_slot(f, n);
-        pg.buf = new unsigned char[f->nodesize];
-        f->cached += f->nodesize;
+        pg.buf = page_alloc(f, f->nodesize);
         pg.dirty = true;
         f->dirty_nodes.push_back(n);
         f->touched = true;
@@ -216,16 +235,9 @@ static unsigned char *block_get(is_file *f, uint64_t b, bool mut)
         f->blocks.resize(size_t(b) + 256, is_page{nullptr, false});
     is_page &pg = f->blocks[b];
     if (!pg.buf) {
-        pg.buf = new unsigned char[DATA_BLOCK];
-        f->cached += DATA_BLOCK;
-        try {
-            io_pread(f->datfd, pg.buf, DATA_BLOCK, int64_t(b) * DATA_BLOCK, IO_DAT);
-        } catch (...) {
-            delete[] pg.buf;
-            pg.buf = nullptr;
-            f->cached -= DATA_BLOCK;
-            throw;
-        }
+        unsigned char *m = page_alloc(f, DATA_BLOCK);
+        io_pread(f->datfd, m, DATA_BLOCK, int64_t(b) * DATA_BLOCK, IO_DAT);
+        pg.buf = m;
     }
     if (mut) {
         if (!pg.dirty) {
@@ -314,21 +326,15 @@ void rec_write(is_file *f, uint32_t r, const unsigned char *buf, uint8_t state)
     data_copy(f, off + uint64_t(f->reclen), &state, 1, true);
 }
 
-static void drop_pages(std::vector<is_page> &v, size_t unit, size_t *cached)
-{
-    for (is_page &pg : v) {
-        if (pg.buf) {
-            delete[] pg.buf;
-            *cached -= unit;
-        }
-    }
-    v.clear();
-}
-
 void cache_drop(is_file *f)
 {
-    drop_pages(f->nodes, f->nodesize, &f->cached);
-    drop_pages(f->blocks, DATA_BLOCK, &f->cached);
+    f->nodes.clear();
+    f->blocks.clear();
+    for (unsigned char *s : f->slabs)
+        std::free(s);
+    f->slabs.clear();
+    f->slab_used = f->slab_size = 0;
+    f->cached = 0;
     f->dirty_nodes.clear();
     f->dirty_blocks.clear();
     f->mods++;

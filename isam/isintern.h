@@ -94,6 +94,8 @@ struct is_file {
     std::vector<is_page> blocks;  // data blocks by number
     std::vector<uint32_t> dirty_nodes, dirty_blocks;
     size_t cached = 0;        // bytes held by the cache
+    std::vector<unsigned char *> slabs; // memory of the cached pages
+    size_t slab_size = 0, slab_used = 0; // of the last slab
     uint64_t mods = 0;        // in-process change count (cursor hints)
     bool in_call = false;     // the per-call lock is held
     bool call_write = false;  // ... for a change

@@ -64,7 +64,7 @@ static bool phys_take(uint32_t r, found *out)
 // the records of the entries a few steps ahead while this one is copied.
 static void prefetch_ahead(is_file *f, const is_index *ix, const is_path *p)
 {
-    constexpr int AHEAD = 6;
+    constexpr int AHEAD = 8;
     const unsigned char *q = node_get(f, p->node[p->depth - 1]);
     int s = p->slot[p->depth - 1] + AHEAD;
     if (s < int(get16(q + 2)))
