@@ -471,20 +471,29 @@ void call_begin(is_file *f, bool write)
     lock_tree(f, write);
     f->in_call = true;
     f->call_write = write;
-    if (write && !f->filelock && lock_file_other(f)) {
+    try {
+        if (write && !f->filelock && lock_file_other(f))
+            is_throw(EFLOCKED);
+        // the change counter, from the mapped dictionary when there is one
+        unsigned char d[DICT_HDR + MAX_KEYS * DICT_IXLEN];
+        size_t len = dict_len(f);
+        if (f->map)
+            std::memcpy(d, f->map, DICT_HDR);
+        else
+            io_pread(f->idxfd, d, len, 0, IO_IDX);
+        if (get64(d + 24) != f->counter || f->cached > CACHE_LIMIT) {
+            if (f->map)
+                std::memcpy(d, f->map, len);
+            size_t nkeys = f->ix.size();
+            cache_drop(f);
+            dict_decode(f, d, len, -1, -1);
+            if (f->ix.size() != nkeys)
+                bad();
+        }
+    } catch (...) {
         f->in_call = false;
         unlock_tree(f);
-        is_throw(EFLOCKED);
-    }
-    unsigned char d[DICT_HDR + MAX_KEYS * DICT_IXLEN];
-    size_t len = dict_len(f);
-    io_pread(f->idxfd, d, len, 0, IO_IDX);
-    if (get64(d + 24) != f->counter || f->cached > CACHE_LIMIT) {
-        size_t nkeys = f->ix.size();
-        cache_drop(f);
-        dict_decode(f, d, len, -1, -1);
-        if (f->ix.size() != nkeys)
-            bad();
+        throw;
     }
 }
 

@@ -69,6 +69,8 @@ struct is_file {
     int idxfd = -1;           // NAME.idx
     int datfd = -1;           // NAME.dat
     bool writable = false;    // descriptors opened read-write
+    const unsigned char *map = nullptr; // the dictionary node mapped shared, or nullptr
+    size_t maplen = 0;        // its length
     uint64_t dev = 0, ino = 0; // identity of NAME.dat
     int nopen = 0;            // ISAM descriptors on this file
     int nexcl = 0;            // of which opened ISEXCLLOCK
