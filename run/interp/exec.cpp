@@ -80,6 +80,7 @@ bcd_num right_operand() {
       read_num(d.addr, &n);
     } else {
       uint32_t addr = form == 1 ? xeq1s(d) : xeq2s(d);
+      if (uint64_t(addr) + 8 > zw.inv_offs) bad();  // as an element entry would
       room(uint32_t(zw.dsc_len));
       read_num(addr, &n);
     }
@@ -243,7 +244,7 @@ void push_sub_frame(uint32_t ret) {
 }
 
 void op_rets() {
-  if (zstk_is_truth() || zstk_ptr() != FRAME_SUB) zraise(103);
+  if (zstk_is_truth() || zstk_ptr() != FRAME_SUB) zraise(ERR_NOSUB);
   uint32_t ret = zgeta(zp.stkp - 2 * alen());
   zstk_pop();
   zp.preg = ret;

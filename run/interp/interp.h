@@ -81,6 +81,7 @@ struct zerror_jump {
 // error numbers of the core
 constexpr int ERR_RANGE = 100;     // subscript or length out of range
 constexpr int ERR_BADCODE = 102;   // illegal opcode, malformed p-code
+constexpr int ERR_NOSUB = 103;     // subroutine return without a frame
 constexpr int ERR_ARGS = 104;      // wrong argument count, type or shape
 constexpr int ERR_BREAK = 105;     // break key
 constexpr int ERR_STACK = 106;     // expression stack exhausted
