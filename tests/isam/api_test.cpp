@@ -52,7 +52,7 @@ struct fixture {
     }
 };
 
-TEST(positioning, empty_file)
+TEST(isam_positioning, empty_file)
 {
     fixture t;
     EXPECT_EQ(t.start(ISFIRST), 0);
@@ -64,7 +64,7 @@ TEST(positioning, empty_file)
     EXPECT_EQ(t.rd(ISEQUAL, "A"), "#111");
 }
 
-TEST(positioning, start_point_serves_next_and_prev)
+TEST(isam_positioning, start_point_serves_next_and_prev)
 {
     fixture t({"A", "C", "E"});
     EXPECT_EQ(t.start(ISGTEQ, "B"), 0);
@@ -87,7 +87,7 @@ TEST(positioning, start_point_serves_next_and_prev)
     EXPECT_EQ(t.rd(ISNEXT), "#112");
 }
 
-TEST(positioning, failed_keyed_read_keeps_position)
+TEST(isam_positioning, failed_keyed_read_keeps_position)
 {
     fixture t({"A", "C", "E"});
     EXPECT_EQ(t.rd(ISEQUAL, "A"), "A  ");
@@ -105,7 +105,7 @@ TEST(positioning, failed_keyed_read_keeps_position)
     EXPECT_EQ(b, rec_of("B", RL));
 }
 
-TEST(positioning, partial_key_governs_keyed_reads)
+TEST(isam_positioning, partial_key_governs_keyed_reads)
 {
     fixture t({"AB1", "AB2", "AC1"});
     EXPECT_EQ(t.start(ISEQUAL, "AB", 2), 0);
@@ -116,7 +116,7 @@ TEST(positioning, partial_key_governs_keyed_reads)
     EXPECT_EQ(t.start(ISEQUAL, "AB", 0), 111);
 }
 
-TEST(positioning, duplicates_in_insertion_order)
+TEST(isam_positioning, duplicates_in_insertion_order)
 {
     fixture t({"X  k", "Y  k", "Z  k", "W  a"});
     keydesc alt = char_key(3, 3, ISDUPS);
@@ -152,7 +152,7 @@ TEST(positioning, duplicates_in_insertion_order)
 
 // A run of duplicates whose counter reached its largest value is
 // renumbered in place, keeping its order.
-TEST(positioning, duplicate_counter_wraps_by_renumbering)
+TEST(isam_positioning, duplicate_counter_wraps_by_renumbering)
 {
     fixture t({"A  k", "B  k"});
     keydesc alt = char_key(3, 3, ISDUPS);
@@ -176,7 +176,7 @@ TEST(positioning, duplicate_counter_wraps_by_renumbering)
     EXPECT_EQ(s, "ABaD");
 }
 
-TEST(positioning, delete_current_leaves_a_hole)
+TEST(isam_positioning, delete_current_leaves_a_hole)
 {
     fixture t({"A", "C", "E"});
     EXPECT_EQ(t.rd(ISEQUAL, "C"), "C  ");
@@ -192,7 +192,7 @@ TEST(positioning, delete_current_leaves_a_hole)
     EXPECT_EQ(iserrno, ENOCURR);
 }
 
-TEST(writes, write_keeps_position_and_buffer)
+TEST(isam_writes, write_keeps_position_and_buffer)
 {
     fixture t({"A", "C"});
     EXPECT_EQ(t.rd(ISFIRST), "A  ");
@@ -206,7 +206,7 @@ TEST(writes, write_keeps_position_and_buffer)
     EXPECT_EQ(t.rd(ISPREV), "C  ");
 }
 
-TEST(writes, unique_secondary_refuses_without_trace)
+TEST(isam_writes, unique_secondary_refuses_without_trace)
 {
     fixture t({"A  x", "B  y"});
     keydesc alt = char_key(3, 3, ISNODUPS);
@@ -230,7 +230,7 @@ TEST(writes, unique_secondary_refuses_without_trace)
     EXPECT_EQ(iserrno, 0);
 }
 
-TEST(writes, freed_number_is_reused_last_first)
+TEST(isam_writes, freed_number_is_reused_last_first)
 {
     fixture t({"A", "B", "C", "D"});
     EXPECT_EQ(t.rd(ISEQUAL, "B"), "B  ");
@@ -245,7 +245,7 @@ TEST(writes, freed_number_is_reused_last_first)
     EXPECT_EQ(isrecnum, 5);
 }
 
-TEST(writes, calls_by_primary_key_and_by_number)
+TEST(isam_writes, calls_by_primary_key_and_by_number)
 {
     fixture t({"A  1", "B  2"});
     ASSERT_EQ(isrewrite(t.fd, rec_of("B  3", RL).c_str()), 0);
@@ -268,7 +268,7 @@ TEST(writes, calls_by_primary_key_and_by_number)
     EXPECT_EQ(di.di_nrecords, 0);
 }
 
-TEST(indexes, add_and_delete_rules)
+TEST(isam_indexes, add_and_delete_rules)
 {
     fixture t({"A  x", "B  x"});
     keydesc alt = char_key(3, 3, ISNODUPS);
@@ -313,7 +313,7 @@ TEST(indexes, add_and_delete_rules)
     EXPECT_EQ(iserrno, ENOTEXCL);
 }
 
-TEST(files, build_rejections)
+TEST(isam_files, build_rejections)
 {
     scratch_dir d;
     std::string n = d.file("b");
@@ -349,7 +349,7 @@ TEST(files, build_rejections)
     EXPECT_EQ(iserrno, ENOTOPEN);
 }
 
-TEST(files, open_modes_and_limits)
+TEST(isam_files, open_modes_and_limits)
 {
     fixture t({"A"});
     ASSERT_EQ(isclose(t.fd), 0);
@@ -377,7 +377,7 @@ TEST(files, open_modes_and_limits)
     EXPECT_EQ(isclose(both), 0);
 }
 
-TEST(files, rename_and_erase)
+TEST(isam_files, rename_and_erase)
 {
     fixture t({"A", "B"});
     fixture other({"Q"});
@@ -405,7 +405,7 @@ TEST(files, rename_and_erase)
 }
 
 // Numeric and descending parts order by value.
-TEST(keys, numeric_types_order_by_value)
+TEST(isam_keys, numeric_types_order_by_value)
 {
     struct tcase {
         int type, size;
@@ -463,7 +463,7 @@ TEST(keys, numeric_types_order_by_value)
     EXPECT_EQ(iserrno, EBADKEY);
 }
 
-TEST(keys, record_number_order)
+TEST(isam_keys, record_number_order)
 {
     fixture t({"C", "A", "B", "D"});
     ASSERT_EQ(t.rd(ISEQUAL, "A"), "A  ");
@@ -495,7 +495,7 @@ TEST(keys, record_number_order)
     isclose(fd);
 }
 
-TEST(errors, iserrno_cleared_by_each_call)
+TEST(isam_errors, iserrno_cleared_by_each_call)
 {
     fixture t({"A"});
     EXPECT_EQ(t.rd(ISEQUAL, "Z"), "#111");
@@ -529,7 +529,7 @@ void spit(const std::string &p, const std::string &s)
 }
 
 // Damaged files end in EBADFILE, never in a crash.
-TEST(damage, damaged_files_give_ebadfile)
+TEST(isam_damage, damaged_files_give_ebadfile)
 {
     struct dcase {
         const char *what;
@@ -592,7 +592,7 @@ TEST(damage, damaged_files_give_ebadfile)
 
 // A write that fails with a full disk leaves a shared file as it was; on
 // an exclusive file the failed flush leaves the dictionary marked.
-TEST(damage, disk_full_on_write)
+TEST(isam_damage, disk_full_on_write)
 {
     fixture t({"A", "B"});
     ASSERT_EQ(isclose(t.fd), 0);

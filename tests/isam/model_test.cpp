@@ -474,7 +474,7 @@ bool long_run()
     return l && std::strcmp(l, "1") == 0;
 }
 
-TEST(model, short_keys_exclusive)
+TEST(isam_model, short_keys_exclusive)
 {
     for (unsigned s = 1; s <= (long_run() ? 200u : 4u); s++) {
         runner r({8, 40, 3000, 6000, ISEXCLLOCK}, s);
@@ -483,7 +483,7 @@ TEST(model, short_keys_exclusive)
     }
 }
 
-TEST(model, long_keys_deep_trees)
+TEST(isam_model, long_keys_deep_trees)
 {
     // 100-byte keys: 38 entries per node, so trees grow four levels deep
     for (unsigned s = 11; s <= (long_run() ? 30u : 12u); s++) {
@@ -493,7 +493,7 @@ TEST(model, long_keys_deep_trees)
     }
 }
 
-TEST(model, shared_open)
+TEST(isam_model, shared_open)
 {
     for (unsigned s = 21; s <= (long_run() ? 60u : 21u); s++) {
         runner r({40, 70, 2000, 8000, ISMANULOCK}, s);
@@ -502,7 +502,7 @@ TEST(model, shared_open)
     }
 }
 
-TEST(model, few_keys_many_duplicates_and_collisions)
+TEST(isam_model, few_keys_many_duplicates_and_collisions)
 {
     for (unsigned s = 31; s <= (long_run() ? 200u : 32u); s++) {
         runner r({8, 40, 60, 5000, ISEXCLLOCK}, s);
@@ -511,7 +511,7 @@ TEST(model, few_keys_many_duplicates_and_collisions)
     }
 }
 
-TEST(model, million_records)
+TEST(isam_model, million_records)
 {
     if (!long_run())
         GTEST_SKIP() << "set QUILLON_LONG=1";

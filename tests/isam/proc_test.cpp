@@ -115,7 +115,7 @@ int read_key(int fd, int key, int mode, std::string *out = nullptr)
     return rc;
 }
 
-TEST(processes, record_lock_conflicts)
+TEST(isam_processes, record_lock_conflicts)
 {
     scratch_dir d;
     std::string name = d.file("locks");
@@ -170,7 +170,7 @@ TEST(processes, record_lock_conflicts)
     isclose(fd);
 }
 
-TEST(processes, waiting_read_gets_the_lock_when_released)
+TEST(isam_processes, waiting_read_gets_the_lock_when_released)
 {
     scratch_dir d;
     std::string name = d.file("wait");
@@ -202,7 +202,7 @@ TEST(processes, waiting_read_gets_the_lock_when_released)
     isclose(fd);
 }
 
-TEST(processes, exclusive_open_excludes)
+TEST(isam_processes, exclusive_open_excludes)
 {
     scratch_dir d;
     std::string name = d.file("excl");
@@ -240,7 +240,7 @@ TEST(processes, exclusive_open_excludes)
     isclose(fd);
 }
 
-TEST(processes, locks_outlive_close_of_another_descriptor_and_autolock)
+TEST(isam_processes, locks_outlive_close_of_another_descriptor_and_autolock)
 {
     scratch_dir d;
     std::string name = d.file("two");
@@ -277,7 +277,7 @@ TEST(processes, locks_outlive_close_of_another_descriptor_and_autolock)
     isclose(f1);
 }
 
-TEST(processes, file_lock_stops_other_writers)
+TEST(isam_processes, file_lock_stops_other_writers)
 {
     scratch_dir d;
     std::string name = d.file("flock");
@@ -312,7 +312,7 @@ int counting_lock(int fd, int cmd, struct flock *fl)
     return fcntl(fd, cmd, fl);
 }
 
-TEST(processes, lock_requests_go_through_the_hook)
+TEST(isam_processes, lock_requests_go_through_the_hook)
 {
     scratch_dir d;
     std::string name = d.file("hook");
@@ -331,7 +331,7 @@ TEST(processes, lock_requests_go_through_the_hook)
 
 // Writers on their own records, and all of them on one shared counter
 // record under its lock: no update may be lost.
-TEST(processes, concurrent_writers_lose_no_update)
+TEST(isam_processes, concurrent_writers_lose_no_update)
 {
     scratch_dir d;
     std::string name = d.file("writers");
@@ -395,7 +395,7 @@ TEST(processes, concurrent_writers_lose_no_update)
 
 // Readers scan while a writer grows the tree (splits) and deletes: every
 // scan is in key order and sees a consistent file.
-TEST(processes, readers_during_splits)
+TEST(isam_processes, readers_during_splits)
 {
     scratch_dir d;
     std::string name = d.file("splits");
