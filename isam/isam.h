@@ -180,6 +180,11 @@ int isrelease(int isfd);
 int isrelrec(int isfd, long recnum);
 int isrelcurr(int isfd);
 int iscleanup(void);
+int islogopen(const char *logname);
+int islogclose(void);
+int isbegin(void);
+int iscommit(void);
+int isrollback(void);
 
 #ifdef __cplusplus
 }
