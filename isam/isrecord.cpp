@@ -204,6 +204,22 @@ static void set_pos(is_fd *d, pos_state s, const found &fo)
     d->hint_mods = cur_index(d) ? d->f->mods : ~uint64_t{0};
 }
 
+// The current record must still be the one read: another process may have
+// deleted it and given its number to a new record.  ENOREC otherwise.
+static void check_current(is_fd *d)
+{
+    is_index *ix = cur_index(d);
+    if (!ix)
+        return;
+    is_file *f = d->f;
+    if (d->hint_mods == f->mods && d->hint.depth > 0
+        && std::memcmp(tree_entry(f, ix, &d->hint), d->ent, size_t(ix->cmplen) + 4) == 0)
+        return;
+    found fo;
+    if (!find(d, W_EXACT, d->ent, &fo))
+        is_throw(ENOREC);
+}
+
 static void release_auto(is_fd *d, int isfd)
 {
     if (d->autolock) {
@@ -561,6 +577,7 @@ int isrewcurr(int isfd, const char *record)
         if (d->pos != P_ON)
             is_throw(ENOCURR);
         call_guard g(d->f, true);
+        check_current(d);
         unsigned char ent[MAX_ENT];
         if (rewrite_core(d->f, isfd, d->recnum, reinterpret_cast<const unsigned char *>(record), d->cur, ent))
             std::memcpy(d->ent, ent, ent_len(d));
@@ -619,6 +636,8 @@ static int delete_call(int isfd, const char *record, long recnum, bool current)
         if (!current && !record && (recnum < 1 || recnum > 0x7fffffffL))
             is_throw(ENOREC);
         call_guard g(d->f, true);
+        if (current)
+            check_current(d);
         uint32_t r = current ? d->recnum
                      : record ? by_primary(d->f, reinterpret_cast<const unsigned char *>(record))
                               : uint32_t(recnum);

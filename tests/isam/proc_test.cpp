@@ -202,6 +202,35 @@ TEST(isam_processes, waiting_read_gets_the_lock_when_released)
     isclose(fd);
 }
 
+// A rewrite of a current record that another process deleted, whose
+// number a new record took meanwhile, must not overwrite the new record.
+TEST(isam_processes, stale_current_record_is_not_rewritten)
+{
+    scratch_dir d;
+    std::string name = d.file("stale");
+    peer b = spawn([&](peer_ctx &c) {
+        c.wait();
+        int fd = isopen(name.c_str(), ISINOUT + ISMANULOCK);
+        CK(c, fd >= 0);
+        CK(c, isdelrec(fd, 2) == 0);
+        CK(c, iswrite(fd, rec(77).c_str()) == 0 && isrecnum == 2);
+        CK(c, isclose(fd) == 0);
+        c.report(0);
+    });
+    build(name, 3);
+    int fd = isopen(name.c_str(), ISINOUT + ISMANULOCK);
+    ASSERT_EQ(read_key(fd, 2, ISEQUAL), 0);
+    ASSERT_EQ(b.step(), 0);
+    EXPECT_EQ(isrewcurr(fd, rec(2, 5).c_str()), -1);
+    EXPECT_EQ(iserrno, ENOREC);
+    EXPECT_EQ(isdelcurr(fd), -1);
+    std::string got;
+    ASSERT_EQ(read_key(fd, 77, ISEQUAL, &got), 0);
+    EXPECT_EQ(got, rec(77));
+    EXPECT_TRUE(b.finish());
+    isclose(fd);
+}
+
 TEST(isam_processes, exclusive_open_excludes)
 {
     scratch_dir d;
