@@ -44,6 +44,14 @@ void spit(const std::string &p, const std::string &s)
     close(fd);
 }
 
+void remove_files()
+{
+    for (const std::string &b : {fz.base, fz.work})
+        for (const char *sfx : {".idx", ".dat"})
+            unlink((b + sfx).c_str());
+    rmdir(fz.dir.c_str());
+}
+
 void make_base()
 {
     char tmpl[] = "/tmp/isamfuzz.XXXXXX";
@@ -52,6 +60,7 @@ void make_base()
     fz.dir = tmpl;
     fz.base = fz.dir + "/base";
     fz.work = fz.dir + "/work";
+    atexit(remove_files);
     keydesc k;
     std::memset(&k, 0, sizeof k);
     k.k_nparts = 1;

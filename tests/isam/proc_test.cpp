@@ -132,6 +132,9 @@ TEST(isam_processes, record_lock_conflicts)
         CK(c, read_key(fd, 4, ISEQUAL) == 0);
         CK(c, read_key(fd, 0, ISNEXT + ISLOCK) == -1 && iserrno == ELOCKED);
         CK(c, read_key(fd, 0, ISCURR, &got) == 0 && got.substr(0, 4) == "0004");
+        CK(c, read_key(fd, 5, ISEQUAL) == 0);
+        CK(c, read_key(fd, 0, ISCURR + ISLOCK) == -1 && iserrno == ELOCKED);
+        CK(c, read_key(fd, 0, ISCURR, &got) == 0 && got == rec(5));
         // 0x200 returns the record with the warning and takes no lock
         CK(c, read_key(fd, 5, ISEQUAL + ISSKIPLOCK, &got) == 0 && iserrno == ELOCKED);
         CK(c, got == rec(5) && isrecnum == 5);
