@@ -367,6 +367,14 @@ void pophp(int mode) {
   if (saved_count < 64) zmon.cur_routine = saved_routines[saved_count];
 }
 
+void zdebug_enter(uint32_t code_addr) {
+  for (size_t i = 0; i < zdebug.routines.size(); i++)
+    if (zdebug.routines[i].probg == code_addr) {
+      zmon.cur_routine = int(i);
+      return;
+    }
+}
+
 // ---- showing and changing variables --------------------------------------
 
 // The descriptor offset of variable sym of routine r.

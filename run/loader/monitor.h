@@ -55,3 +55,6 @@ void popd(int mode);
 // or drop what was saved (pophp 1).
 void pushhp();
 void pophp(int mode);
+// Makes the routine whose code address is code_addr the current one of
+// the debug information (a procedure being entered).
+void zdebug_enter(uint32_t code_addr);

@@ -36,6 +36,7 @@ void zpush(uint32_t csize) {
   auto *r = static_cast<zload_rec *>(std::malloc(sizeof(zload_rec) + csize));
   if (!r) zraise(ERR_STACK);
   r->regs = zp;
+  r->rcod2 = zrcod2;
   r->csize = csize;
   r->image = reinterpret_cast<uint8_t *>(r + 1);
   std::memcpy(r->image, area.data(), csize);
@@ -50,6 +51,7 @@ void zpop() {
   zload_rec *r = zc.zstk_head;
   if (!r) zraise(103);
   zp = r->regs;
+  zrcod2 = r->rcod2;  // the caller's armed handler survives the call
   std::memcpy(zspan(zm.zrbas, r->csize).data(), r->image, r->csize);
   setPcodeVersion((zp.flags & ZF_24BIT) ? PCODE24BIT : PCODE16BIT);
   zc.zstk_head = r->znext;

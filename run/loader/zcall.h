@@ -14,6 +14,7 @@
 struct zload_rec {
   zload_rec *znext;  // the record below (the caller's caller), null at the bottom
   zinfo regs;        // the caller's registers at the moment of the call
+  unsigned rcod2;    // the caller's routine state bits (its armed handler)
   uint32_t csize;    // bytes of the caller's program area saved
   uint8_t *image;    // csize bytes from zrbas on, allocated with the record
 };
