@@ -12,6 +12,7 @@
 #include "isam/isintern.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <sys/mman.h>
 
@@ -371,10 +372,28 @@ static void write_runs(is_file *f, std::vector<uint32_t> &list, std::vector<is_p
     (void)f;
 }
 
+// Makes sure the disk holds the blocks up to end of a file, so that a full
+// disk stops a flush before it writes anything rather than half-way.
+static void reserve(int fd, int64_t *room, uint64_t end, int filecode)
+{
+    constexpr int64_t CHUNK = int64_t{1} << 20;
+    if (*room < 0)
+        io_sync_size(fd, room);
+    if (int64_t(end) <= *room)
+        return;
+    int64_t upto = (int64_t(end) + CHUNK - 1) / CHUNK * CHUNK;
+    if (io_reserve(fd, *room, upto - *room, filecode))
+        *room = upto;
+    else
+        *room = INT64_MAX; // the file system cannot: write and see
+}
+
 void cache_flush(is_file *f)
 {
     if (f->dirty_nodes.empty() && f->dirty_blocks.empty() && !f->dict_dirty)
         return;
+    reserve(f->datfd, &f->dat_room, f->maxrec * uint64_t(f->reclen + 1), IO_DAT);
+    reserve(f->idxfd, &f->idx_room, uint64_t(f->nnodes) * f->nodesize, IO_IDX);
     f->state |= DICT_UNFLUSHED;
     f->counter++; // other processes drop their caches even if this flush fails
     dict_write(f);

@@ -71,6 +71,7 @@ struct is_file {
     bool writable = false;    // descriptors opened read-write
     const unsigned char *map = nullptr; // the dictionary node mapped shared, or nullptr
     size_t maplen = 0;        // its length
+    int64_t dat_room = -1, idx_room = -1; // bytes known allocated on disk (-1 unknown)
     uint64_t dev = 0, ino = 0; // identity of NAME.dat
     int nopen = 0;            // ISAM descriptors on this file
     int nexcl = 0;            // of which opened ISEXCLLOCK
@@ -169,6 +170,7 @@ void io_close(int fd);
 void io_pread(int fd, void *buf, size_t len, int64_t off, int filecode);  // throws; zero-fills past the end
 void io_pwrite(int fd, const void *buf, size_t len, int64_t off, int filecode); // throws
 void io_sync_size(int fd, int64_t *size);
+bool io_reserve(int fd, int64_t off, int64_t len, int filecode); // throws ENOSPC; false: unsupported
 int io_lock(int fd, int cmd, short type, int64_t off, int64_t len, pid_t *holder);
 void io_fail_write_for_test(int nth, int err);
 

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <linux/falloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -80,6 +81,26 @@ void io_pwrite(int fd, const void *buf, size_t len, int64_t off, int filecode)
         }
         done += size_t(n);
     }
+}
+
+// Allocates disk blocks for [off, off + len) without changing the file's
+// size.  False when the file system cannot do it.
+bool io_reserve(int fd, int64_t off, int64_t len, int filecode)
+{
+    if (io.fail_nth > 0 && --io.fail_nth == 0) {
+        iserrio = IO_WRIT + filecode;
+        is_throw(io.fail_err);
+    }
+    int rc;
+    do {
+        rc = fallocate(fd, FALLOC_FL_KEEP_SIZE, off_t(off), off_t(len));
+    } while (rc != 0 && errno == EINTR);
+    if (rc == 0)
+        return true;
+    if (errno == EOPNOTSUPP || errno == ENOSYS || errno == EINVAL)
+        return false;
+    iserrio = IO_WRIT + filecode;
+    is_throw(errno);
 }
 
 void io_sync_size(int fd, int64_t *size)
