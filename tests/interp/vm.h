@@ -1,5 +1,5 @@
-// vm.h: a small program builder for the interpreter tests, the fuzz
-// target and the benchmark.  It lays a program straight into the image
+// vm.h: a small program builder for the interpreter tests and the
+// benchmark.  It lays a program straight into the image
 // (no program file): a main routine header, a descriptor table, variable
 // storage and a stack bottom, then emits code bytes with labels.
 #pragma once
