@@ -88,18 +88,30 @@ bcd_num right_operand() {
   return n;
 }
 
+// The operation is known from the opcode, so the typed entry of the
+// arithmetic is called directly (zmath would decode it from zcod).
 template <unsigned OP>
 void op_arith() {
+  constexpr unsigned oper = OP & 31;
   bcd_num r = right_operand<OP>(), l, c;
   zpop_num(&l);
-  zmath(&l, &r, &c);
+  if constexpr (oper == FADD)
+    zm_add(&l, &r, &c);
+  else if constexpr (oper == FSUB)
+    zm_sub(&l, &r, &c);
+  else if constexpr (oper == FMUL)
+    zm_mul(&l, &r, &c);
+  else if constexpr (oper == FDIV)
+    zm_div(&l, &r, &c);
+  else
+    zm_rem(&l, &r, &c);
   zpush_num(c);
 }
 
 template <unsigned OP>
 void op_neg() {
   bcd_num x = right_operand<OP>(), zero = {}, c;
-  zmath(&x, &zero, &c);
+  zm_sub(&zero, &x, &c);
   zpush_num(c);
 }
 
