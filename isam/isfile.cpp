@@ -157,10 +157,12 @@ static int open_file(const char *name, int mode)
     } else if (write && !f->writable) {
         is_throw(EACCES);
     }
+    bool upgraded = false;
     try {
         int rc = lock_open(f, excl);
         if (rc != 0)
             is_throw(rc);
+        upgraded = !fresh && excl && f->nexcl == 0;
         if (fresh) {
             bool tl = !excl;
             if (tl)
@@ -175,16 +177,18 @@ static int open_file(const char *name, int mode)
             if (tl)
                 unlock_tree(f);
         }
+        int isfd = fd_new(f, mode);
+        f->nopen++;
+        if (excl)
+            f->nexcl++;
+        return isfd;
     } catch (...) {
         if (fresh)
             file_free(f);
+        else if (upgraded)
+            lock_close(f, true); // back to the shared open lock
         throw;
     }
-    int isfd = fd_new(f, mode);
-    f->nopen++;
-    if (excl)
-        f->nexcl++;
-    return isfd;
 }
 
 } // namespace isam
