@@ -19,6 +19,13 @@
 namespace isam {
 
 constexpr size_t CACHE_LIMIT = size_t{64} << 20;
+
+struct cache_state {
+    size_t limit; // bytes a file's cache may hold at the start of a call
+};
+static cache_state cs = {CACHE_LIMIT};
+
+void cache_limit_for_test(size_t bytes) { cs.limit = bytes ? bytes : CACHE_LIMIT; }
 constexpr size_t SLAB_SMALL = size_t{64} << 10;
 constexpr size_t SLAB_BIG = size_t{2} << 20;
 
@@ -481,7 +488,7 @@ void call_begin(is_file *f, bool write)
         is_throw(EBADFILE);
     f->touched = false;
     if (f->nexcl > 0) {
-        if (f->cached > CACHE_LIMIT) {
+        if (f->cached > cs.limit) {
             cache_flush(f);
             cache_drop(f);
         }
@@ -500,7 +507,7 @@ void call_begin(is_file *f, bool write)
             std::memcpy(d, f->map, DICT_HDR);
         else
             io_pread(f->idxfd, d, len, 0, IO_IDX);
-        if (get64(d + 24) != f->counter || f->cached > CACHE_LIMIT) {
+        if (get64(d + 24) != f->counter || f->cached > cs.limit) {
             if (f->map)
                 std::memcpy(d, f->map, len);
             size_t nkeys = f->ix.size();

@@ -190,6 +190,7 @@ void rec_write(is_file *f, uint32_t r, const unsigned char *buf, uint8_t state);
 uint8_t rec_state(is_file *f, uint32_t r);
 void cache_drop(is_file *f);
 void cache_flush(is_file *f);
+void cache_limit_for_test(size_t bytes); // 0 restores the normal limit
 void cache_discard(is_file *f);
 void slot_push(is_file *f, uint32_t r);
 uint32_t slot_pop(is_file *f);

@@ -3,6 +3,7 @@
 // set of (key, duplicate counter, record number), the free slots as a
 // stack, and the descriptor's position.
 #include "isam/isam.h"
+#include "isam/isintern.h"
 #include "tests/isam/testutil.h"
 
 #include <gtest/gtest.h>
@@ -500,6 +501,18 @@ TEST(isam_model, shared_open)
         r.run();
         ASSERT_FALSE(HasFatalFailure()) << "start value " << s;
     }
+}
+
+// A cache that must be written and dropped at almost every call.
+TEST(isam_model, tiny_cache)
+{
+    isam::cache_limit_for_test(32 << 10);
+    for (int mode : {ISEXCLLOCK, ISMANULOCK}) {
+        runner r({40, 70, 3000, 6000, mode}, 41);
+        r.run();
+        ASSERT_FALSE(HasFatalFailure());
+    }
+    isam::cache_limit_for_test(0);
 }
 
 TEST(isam_model, few_keys_many_duplicates_and_collisions)
