@@ -79,6 +79,10 @@ bool lock_rec_other(is_file *f, uint32_t r, int isfd)
     return rc == 1;
 }
 
+// Record locks are exclusive region locks; a file this process could only
+// open read-only allows shared ones, which still stop every writer.
+static short rec_lock_type(const is_file *f) { return f->writable ? F_WRLCK : F_RDLCK; }
+
 // Locks record r for descriptor isfd: 0, or ELOCKED when someone else holds it.
 int lock_rec(is_file *f, uint32_t r, int isfd)
 {
@@ -87,7 +91,7 @@ int lock_rec(is_file *f, uint32_t r, int isfd)
         return it->second == isfd ? 0 : ELOCKED;
     if (f->nexcl > 0)
         return 0;
-    if (io_lock(f->datfd, F_SETLK, F_WRLCK, LOCK_REC + r, 1, nullptr) != 0) {
+    if (io_lock(f->datfd, F_SETLK, rec_lock_type(f), LOCK_REC + r, 1, nullptr) != 0) {
         if (refused(errno))
             return ELOCKED;
         iserrio = IO_LOCK + IO_DAT;
@@ -101,7 +105,7 @@ int lock_rec(is_file *f, uint32_t r, int isfd)
 // that would deadlock fails with ELOCKED.
 void lock_rec_wait(is_file *f, uint32_t r, int isfd)
 {
-    if (io_lock(f->datfd, F_SETLKW, F_WRLCK, LOCK_REC + r, 1, nullptr) != 0) {
+    if (io_lock(f->datfd, F_SETLKW, rec_lock_type(f), LOCK_REC + r, 1, nullptr) != 0) {
         if (errno == EDEADLK)
             is_throw(ELOCKED);
         iserrio = IO_LOCK + IO_DAT;
