@@ -1,14 +1,15 @@
 // iscache.cpp: the dictionary and the page cache of an open file pair.
 //
 // Index nodes are cached by node number and data blocks (DATA_BLOCK bytes
-// of NAME.dat) by block number.  Changes stay in the cache until a flush:
-// at the end of every changing call on a shared file, and at isflush,
-// isclose or when the cache outgrows its limit on an exclusive file.  A
-// flush first marks the dictionary "unflushed", writes the pages, then
-// writes the dictionary with the bit cleared and the change counter
-// advanced; a flush cut short leaves the mark for the checker.  Other
-// processes compare the change counter at the start of each call and drop
-// their cache when it moved.
+// of NAME.dat) by block number, in memory taken from slabs.  Changes stay
+// in the cache until a flush: at the end of every changing call on a
+// shared file, and at isflush, isclose or when the cache outgrows its
+// limit on an exclusive file.  A flush first reserves the disk blocks it
+// needs, marks the dictionary "unflushed", writes the pages, then writes
+// the dictionary with the bit cleared and the change counter advanced; a
+// flush cut short leaves the mark for the checker.  Other processes compare
+// the change counter at the start of each call and drop their cache when
+// it moved.
 #include "isam/isintern.h"
 
 #include <algorithm>
@@ -19,6 +20,8 @@
 namespace isam {
 
 constexpr size_t CACHE_LIMIT = size_t{64} << 20;
+constexpr size_t SLAB_SMALL = size_t{64} << 10;
+constexpr size_t SLAB_BIG = size_t{2} << 20;
 
 struct cache_state {
     size_t limit; // bytes a file's cache may hold at the start of a call
@@ -26,8 +29,6 @@ struct cache_state {
 static cache_state cs = {CACHE_LIMIT};
 
 void cache_limit_for_test(size_t bytes) { cs.limit = bytes ? bytes : CACHE_LIMIT; }
-constexpr size_t SLAB_SMALL = size_t{64} << 10;
-constexpr size_t SLAB_BIG = size_t{2} << 20;
 
 size_t dict_len(const is_file *f)
 {
