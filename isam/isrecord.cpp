@@ -493,8 +493,21 @@ static int read_once(is_fd *d, int isfd, char *record, int mode, uint32_t *block
     if (rc)
         is_throw(rc);
     const unsigned char *pk = rec_peek(f, fo.r);
-    if ((pk ? pk[f->reclen] : rec_state(f, fo.r)) != SLOT_LIVE)
+    if (!pk) { // the record straddles two blocks
+        uint8_t state;
+        f->scratch.resize(size_t(f->reclen) + 1);
+        rec_read(f, fo.r, f->scratch.data(), &state);
+        f->scratch[size_t(f->reclen)] = state;
+        pk = f->scratch.data();
+    }
+    if (pk[f->reclen] != SLOT_LIVE)
         is_throw(cur_index(d) ? EBADFILE : ENOREC);
+    if (is_index *ix = cur_index(d)) { // the record must carry its entry's key
+        unsigned char k[MAX_ENT];
+        key_make(ix, pk, k);
+        if (std::memcmp(k, fo.ent, size_t(ix->keylen)) != 0)
+            is_throw(EBADFILE);
+    }
     bool want = (mode & ISLOCK) || (d->mode & ISAUTOLOCK);
     bool warn = false;
     if (mode & ISSKIPLOCK) {
@@ -511,12 +524,7 @@ static int read_once(is_fd *d, int isfd, char *record, int mode, uint32_t *block
         d->autolock = fo.r;
     if (*blocked && *blocked != fo.r) // waited for a record that moved away
         unlock_rec(f, *blocked);
-    if (pk) {
-        std::memcpy(record, pk, size_t(f->reclen));
-    } else {
-        uint8_t state;
-        rec_read(f, fo.r, reinterpret_cast<unsigned char *>(record), &state);
-    }
+    std::memcpy(record, pk, size_t(f->reclen));
     set_pos(d, P_ON, fo);
     isrecnum = long(fo.r);
     isreclen = f->reclen;

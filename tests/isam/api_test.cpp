@@ -550,6 +550,7 @@ TEST(isam_damage, damaged_files_give_ebadfile)
         {"leaf count", false, 4096 * 1 + 2, 0x7f, false},
         {"record number in a leaf", false, 4096 * 1 + 16 + 3, 0x7f, false},
         {"state byte of a record", true, 12, 0, false},
+        {"key of a record", true, 13 * 7, 'Z', false},
     };
     for (auto &c : cases) {
         fixture t;
