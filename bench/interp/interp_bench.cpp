@@ -71,7 +71,9 @@ std::string cents(const std::string &t) {
 long n_iter;
 int v_n, v_total, v_avg, v_sumavg, v_price, v_half, v_cent, v_count, v_a, v_b, v_t;
 
-void init_n(const vm_prog &) { vm_set_num(v_n, std::to_string(n_iter).c_str()); }
+void init_n(const vm_prog &) {
+  vm_set_num(v_n, std::to_string(n_iter).c_str());
+}
 
 void init_business(const vm_prog &p) {
   init_n(p);

@@ -36,9 +36,13 @@ struct zx_state {
 };
 zx_state zx;
 
-[[noreturn]] void bad() { zraise(ERR_BADCODE); }
+[[noreturn]] void bad() {
+  zraise(ERR_BADCODE);
+}
 
-uint32_t alen() { return uint32_t(zw.adr_len); }
+uint32_t alen() {
+  return uint32_t(zw.adr_len);
+}
 
 void set_level() {
   if (zx.stepping != 2) expr_stack = zp.stkp;
@@ -53,7 +57,9 @@ void room(uint32_t body) {
   if (uint64_t(zp.stkp) + body + 2 * alen() > zm.zrsck) zraise(ERR_STACK);
 }
 
-void read_num(uint32_t addr, bcd_num *n) { std::memcpy(n, zat(addr, 8), 8); }
+void read_num(uint32_t addr, bcd_num *n) {
+  std::memcpy(n, zat(addr, 8), 8);
+}
 
 // The value of the right operand of a numeric operation: the numeric
 // fetch followed by the pop of its result, without the round trip.
@@ -117,12 +123,18 @@ void op_neg() {
 
 bool truth_of(int c, unsigned rel) {
   switch (rel) {
-    case 0: return c == 0;
-    case 1: return c != 0;
-    case 2: return c < 0;
-    case 3: return c <= 0;
-    case 4: return c > 0;
-    default: return c >= 0;
+    case 0:
+      return c == 0;
+    case 1:
+      return c != 0;
+    case 2:
+      return c < 0;
+    case 3:
+      return c <= 0;
+    case 4:
+      return c > 0;
+    default:
+      return c >= 0;
   }
 }
 
@@ -528,7 +540,9 @@ int recover(int number) {
 
 }  // namespace
 
-void zx_budget_for_test(uint64_t n) { zx.limit = n; }
+void zx_budget_for_test(uint64_t n) {
+  zx.limit = n;
+}
 
 int execute(int flag, int stepping, int tracing) {
   (void)flag;  // the recovery point below serves starts and continuations

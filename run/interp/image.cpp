@@ -44,7 +44,9 @@ int setPcodeVersion(int pv) {
   return 0;
 }
 
-void zimage_fault() { zraise(ERR_BADCODE); }
+void zimage_fault() {
+  zraise(ERR_BADCODE);
+}
 
 void zstk_unwind() {
   for (;;) {

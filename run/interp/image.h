@@ -75,7 +75,9 @@ inline uint8_t *zat(uint32_t off, uint32_t len) {
   return zm.zu + off;
 }
 
-inline uint32_t zget1(uint32_t off) { return *zat(off, 1); }
+inline uint32_t zget1(uint32_t off) {
+  return *zat(off, 1);
+}
 inline uint32_t zget2(uint32_t off) {
   const uint8_t *p = zat(off, 2);
   return uint32_t(p[0]) << 8 | p[1];
@@ -89,9 +91,13 @@ inline uint32_t zget4(uint32_t off) {
   return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
 // an address of adr_len bytes
-inline uint32_t zgeta(uint32_t off) { return zw.pcode24 ? zget3(off) : zget2(off); }
+inline uint32_t zgeta(uint32_t off) {
+  return zw.pcode24 ? zget3(off) : zget2(off);
+}
 
-inline void zput1(uint32_t off, uint32_t v) { *zat(off, 1) = uint8_t(v); }
+inline void zput1(uint32_t off, uint32_t v) {
+  *zat(off, 1) = uint8_t(v);
+}
 inline void zput2(uint32_t off, uint32_t v) {
   uint8_t *p = zat(off, 2);
   p[0] = uint8_t(v >> 8);
@@ -117,7 +123,9 @@ inline void zputa(uint32_t off, uint32_t v) {
   else
     zput2(off, v);
 }
-inline std::span<uint8_t> zspan(uint32_t off, uint32_t len) { return {zat(off, len), len}; }
+inline std::span<uint8_t> zspan(uint32_t off, uint32_t len) {
+  return {zat(off, len), len};
+}
 
 // Raw big-endian address at p, for code that has checked the range of p.
 // The hot paths pass the width in, read once: every byte store may alias
@@ -125,13 +133,17 @@ inline std::span<uint8_t> zspan(uint32_t off, uint32_t len) { return {zat(off, l
 inline uint32_t zraw_geta(const uint8_t *p, bool w24) {
   return w24 ? uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2] : uint32_t(p[0]) << 8 | p[1];
 }
-inline uint32_t zraw_geta(const uint8_t *p) { return zraw_geta(p, zw.pcode24); }
+inline uint32_t zraw_geta(const uint8_t *p) {
+  return zraw_geta(p, zw.pcode24);
+}
 inline void zraw_puta(uint8_t *p, uint32_t v, bool w24) {
   if (w24) *p++ = uint8_t(v >> 16);
   p[0] = uint8_t(v >> 8);
   p[1] = uint8_t(v);
 }
-inline void zraw_puta(uint8_t *p, uint32_t v) { zraw_puta(p, v, zw.pcode24); }
+inline void zraw_puta(uint8_t *p, uint32_t v) {
+  zraw_puta(p, v, zw.pcode24);
+}
 
 // Expression stack primitives.  An entry of body_len bytes is written at
 // zstk_begin(body_len) (= stkp + adr_len), then closed by zstk_end, which
@@ -186,9 +198,13 @@ inline int zstk_truth() {
 }
 
 // pointer word of the top entry
-inline uint32_t zstk_ptr() { return zgeta(zp.stkp - uint32_t(zw.adr_len)); }
+inline uint32_t zstk_ptr() {
+  return zgeta(zp.stkp - uint32_t(zw.adr_len));
+}
 // drops the top entry
-inline void zstk_pop() { zp.stkp = zgeta(zp.stkp); }
+inline void zstk_pop() {
+  zp.stkp = zgeta(zp.stkp);
+}
 
 // Pops everything above the nearest control frame: truth values and
 // entries whose pointer word is above FRAME_MAX.  Stops at the stack

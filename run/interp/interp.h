@@ -57,14 +57,14 @@ constexpr unsigned RC2_RUNNING = 4;  // error handler running
 // The interpreter registers; one instance, zp.  Copied whole when a
 // program calls another.
 struct zinfo {
-  uint32_t preg;    // program counter: offset from zu of the next byte
-  uint32_t rdt;     // offset from zu of the current descriptor table
-  uint32_t rst;     // offset from zu of the routine table
-  uint32_t stkp;    // offset from zu of the top entry's link word
-  uint32_t rcod;    // offset from zrbas of the current routine header
-  uint32_t riss;    // state of the I/O statement in progress
-  uint32_t flags;   // bit 0 wide operand numbers, bit 1 24-bit p-code
-  char chnm1[70];   // name of the running program
+  uint32_t preg;   // program counter: offset from zu of the next byte
+  uint32_t rdt;    // offset from zu of the current descriptor table
+  uint32_t rst;    // offset from zu of the routine table
+  uint32_t stkp;   // offset from zu of the top entry's link word
+  uint32_t rcod;   // offset from zrbas of the current routine header
+  uint32_t riss;   // state of the I/O statement in progress
+  uint32_t flags;  // bit 0 wide operand numbers, bit 1 24-bit p-code
+  char chnm1[70];  // name of the running program
 };
 constexpr uint32_t ZF_WIDE = 1;   // flags: wide operand numbers
 constexpr uint32_t ZF_24BIT = 2;  // flags: 24-bit p-code
@@ -79,14 +79,14 @@ struct zerror_jump {
 [[noreturn]] void zraise(int number);
 
 // error numbers of the core
-constexpr int ERR_RANGE = 100;     // subscript or length out of range
-constexpr int ERR_BADCODE = 102;   // illegal opcode, malformed p-code
-constexpr int ERR_NOSUB = 103;     // subroutine return without a frame
-constexpr int ERR_ARGS = 104;      // wrong argument count, type or shape
-constexpr int ERR_BREAK = 105;     // break key
-constexpr int ERR_STACK = 106;     // expression stack exhausted
-constexpr int ERR_NUMBER = 107;    // string is not a valid number
-constexpr int ERR_UNBOUND = 111;   // operand not bound to storage
+constexpr int ERR_RANGE = 100;    // subscript or length out of range
+constexpr int ERR_BADCODE = 102;  // illegal opcode, malformed p-code
+constexpr int ERR_NOSUB = 103;    // subroutine return without a frame
+constexpr int ERR_ARGS = 104;     // wrong argument count, type or shape
+constexpr int ERR_BREAK = 105;    // break key
+constexpr int ERR_STACK = 106;    // expression stack exhausted
+constexpr int ERR_NUMBER = 107;   // string is not a valid number
+constexpr int ERR_UNBOUND = 111;  // operand not bound to storage
 
 // name of the file that the last file operation or load concerned; empty
 // when none (set by the loader and the file layer, shown in error reports)

@@ -2,7 +2,9 @@
 // through zraise; the recovery point of the dispatch loop catches it.
 #include "run/interp/interp.h"
 
-void zraise(int number) { throw zerror_jump{number}; }
+void zraise(int number) {
+  throw zerror_jump{number};
+}
 
 char errfile[ERRFILE_LEN];
 uint8_t zcod;

@@ -9,21 +9,43 @@
 #include "run/interp/interp.h"
 
 // TEMPORARY: the monitor's debug_it.
-int zh_debug(int, int) { zraise(ERR_BADCODE); }
+int zh_debug(int, int) {
+  zraise(ERR_BADCODE);
+}
 // TEMPORARY: the intrinsic functions.
-int zh_intr(int) { zraise(ERR_BADCODE); }
+int zh_intr(int) {
+  zraise(ERR_BADCODE);
+}
 // TEMPORARY: procedure calls and returns with their frames.
-void zh_proc_call(int) { zraise(ERR_BADCODE); }
-void zh_return() { zraise(ERR_BADCODE); }
+void zh_proc_call(int) {
+  zraise(ERR_BADCODE);
+}
+void zh_return() {
+  zraise(ERR_BADCODE);
+}
 // TEMPORARY: the I/O statements.
-void zh_ioinit() { zraise(ERR_BADCODE); }
-void zh_zionbr() { zraise(ERR_BADCODE); }
-void zh_ziostr() { zraise(ERR_BADCODE); }
-void zh_ioterm() { zraise(ERR_BADCODE); }
+void zh_ioinit() {
+  zraise(ERR_BADCODE);
+}
+void zh_zionbr() {
+  zraise(ERR_BADCODE);
+}
+void zh_ziostr() {
+  zraise(ERR_BADCODE);
+}
+void zh_ioterm() {
+  zraise(ERR_BADCODE);
+}
 // TEMPORARY: the data lists.
-void zh_irdnbr() { zraise(ERR_BADCODE); }
-void zh_irdstr() { zraise(ERR_BADCODE); }
-void zh_restore() { zraise(ERR_BADCODE); }
+void zh_irdnbr() {
+  zraise(ERR_BADCODE);
+}
+void zh_irdstr() {
+  zraise(ERR_BADCODE);
+}
+void zh_restore() {
+  zraise(ERR_BADCODE);
+}
 // TEMPORARY: nothing to release until the monitor's debug heads
 // (pophp) and the saved calling programs (zcleanup) exist.
 void zh_stop_cleanup() {}

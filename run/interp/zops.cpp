@@ -53,7 +53,9 @@ void zpush_str_above(uint32_t start, uint32_t len) {
   zstk_end(body, start + len);
 }
 
-void zpush_ref(uint32_t desc) { zstk_end(0, desc); }
+void zpush_ref(uint32_t desc) {
+  zstk_end(0, desc);
+}
 
 // pushes the descriptor of a numeric array element
 static void push_elem(uint32_t addr) {
@@ -291,8 +293,8 @@ static void fill_spaces(uint32_t from, uint32_t to) {
   if (from < to) std::memset(zat(from, to - from), ' ', to - from);
 }
 
-uint32_t moves(uint32_t pogadr, uint32_t podadr, uint32_t poeadr, uint32_t poslen,
-               uint32_t posadr, int popflg) {
+uint32_t moves(uint32_t pogadr, uint32_t podadr, uint32_t poeadr, uint32_t poslen, uint32_t posadr,
+               int popflg) {
   fill_spaces(pogadr, podadr);
   uint32_t room = poeadr > podadr ? poeadr - podadr : 0;
   uint32_t n = std::min(room, poslen);

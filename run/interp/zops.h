@@ -27,10 +27,14 @@ struct zdesc {
 
 // opcode fields
 constexpr uint8_t ZSRC_VAR = 0x80;  // source bit: operand is a variable
-inline unsigned zform(uint8_t op) { return (op >> 5) & 3; }
+inline unsigned zform(uint8_t op) {
+  return (op >> 5) & 3;
+}
 
 // the next p-code byte; advances zp.preg
-inline uint32_t zfetch() { return zget1(zp.preg++); }
+inline uint32_t zfetch() {
+  return zget1(zp.preg++);
+}
 
 [[gnu::always_inline]] inline zdesc zdesc_get(uint32_t off) {
   const uint8_t *p = zat(off, uint32_t(zw.dsc_len));
@@ -44,7 +48,9 @@ inline uint32_t zfetch() { return zget1(zp.preg++); }
 }
 void zdesc_put(uint32_t off, const zdesc &d);
 // length of a string value: dim1 when padded, else the current length dim2
-inline uint32_t zdesc_len(const zdesc &d) { return (d.type & DSC_PAD) ? d.dim1 : d.dim2; }
+inline uint32_t zdesc_len(const zdesc &d) {
+  return (d.type & DSC_PAD) ? d.dim1 : d.dim2;
+}
 
 // --- stack entries ------------------------------------------------------
 // The hot ones are inline: each checks its whole range once, then works
@@ -124,10 +130,10 @@ uint32_t gtopr_slow(uint32_t opr, int report_NBS);
 // The numeric literal of a constant operand (source bit clear) chosen by
 // zcod's form, read at zp.preg; 102 for a malformed one.
 bcd_num zlit_num();
-void ncom();   // pushes the numeric operand chosen by zcod
-void scom();   // pushes the string operand chosen by zcod
-int test();    // ncom, then fcom(left, right)
-int scomp();   // scom, then the byte comparison of left with right
+void ncom();  // pushes the numeric operand chosen by zcod
+void scom();  // pushes the string operand chosen by zcod
+int test();   // ncom, then fcom(left, right)
+int scomp();  // scom, then the byte comparison of left with right
 
 // --- popping ------------------------------------------------------------
 int32_t zplong();  // pops a number as an integer, truncated, saturated
@@ -150,8 +156,8 @@ void popstr(int flag);
 // Fills [pogadr, podadr) with spaces, copies min(poeadr - podadr, poslen)
 // characters from posadr to podadr, pads to poeadr when popflg; returns
 // the number copied.
-uint32_t moves(uint32_t pogadr, uint32_t podadr, uint32_t poeadr, uint32_t poslen,
-               uint32_t posadr, int popflg);
+uint32_t moves(uint32_t pogadr, uint32_t podadr, uint32_t poeadr, uint32_t poslen, uint32_t posadr,
+               int popflg);
 // Overlap-safe copy of len bytes.
 void movstr(uint32_t len, uint32_t from, uint32_t to);
 

@@ -14,9 +14,13 @@ unsigned fsnl;
 bcd_num fsnp;
 unsigned fsnpc;
 
-static int digit_at(const bcd_num *n, int i) { return (n->dig[i / 2] >> (i % 2 ? 0 : 4)) & 15; }
+static int digit_at(const bcd_num *n, int i) {
+  return (n->dig[i / 2] >> (i % 2 ? 0 : 4)) & 15;
+}
 
-static char out_point() { return vx_decpt && vx_decpt[0] ? vx_decpt[0] : '.'; }
+static char out_point() {
+  return vx_decpt && vx_decpt[0] ? vx_decpt[0] : '.';
+}
 
 static bool is_point(int c) {
   if (!vx_decpt || !vx_decpt[0]) return c == '.';
@@ -74,12 +78,16 @@ void fsndig(int ch) {
 }
 
 // the character at the cursor, or -1 at the end of the text
-static int peek() { return fsnl ? (unsigned char)*fsns : -1; }
+static int peek() {
+  return fsnl ? (unsigned char)*fsns : -1;
+}
 static void take() {
   fsns++;
   fsnl--;
 }
-static bool is_digit(int c) { return c >= '0' && c <= '9'; }
+static bool is_digit(int c) {
+  return c >= '0' && c <= '9';
+}
 
 // The exponent after "E": an optional sign, leading zeros, then one or two
 // digits; returns its signed value.

@@ -3,9 +3,9 @@
 // both address widths.
 #include <gtest/gtest.h>
 
+#include <sys/time.h>
 #include <csignal>
 #include <cstring>
-#include <sys/time.h>
 
 #include "run/interp/exec.h"
 #include "run/interp/image.h"
@@ -83,8 +83,12 @@ TEST_P(exec, numeric_and_string_relations) {
     for (int rel = 0; rel < 6; rel++)
       for (int k = 0; k < 3; k++) {
         int c = cmp[k];
-        bool t = rel == 0 ? c == 0 : rel == 1 ? c != 0 : rel == 2 ? c < 0 : rel == 3 ? c <= 0
-                 : rel == 4 ? c > 0 : c >= 0;
+        bool t = rel == 0   ? c == 0
+                 : rel == 1 ? c != 0
+                 : rel == 2 ? c < 0
+                 : rel == 3 ? c <= 0
+                 : rel == 4 ? c > 0
+                            : c >= 0;
         // JF skips the store when false, JT skips it when true
         bool stored = rel % 2 ? !t : t;
         EXPECT_EQ(vm_num(f[s][rel][k]), stored ? "1" : "0") << s << " rel " << rel << " pair " << k;
@@ -202,12 +206,11 @@ TEST_P(exec, range_and_unbound_errors) {
     int opcode, operand;
     int want;
   } cases[] = {
-      {{63 + 16}, VAR | F1 | PUSH, v, ERR_RANGE},    // v(4)
-      {{15}, VAR | F1 | PUSH, v, ERR_RANGE},         // v(0)
-      {{47}, VAR | F1 | SPUSH, s, ERR_RANGE},        // s from 2, length 1
-      {{31, 79}, VAR | SSUB, s, ERR_RANGE},          // s(1) length 4, length 1
-      {{}, VAR | PUSH, un, ERR_UNBOUND},
-      {{}, VAR | SPUSH, un, ERR_UNBOUND},
+      {{63 + 16}, VAR | F1 | PUSH, v, ERR_RANGE},  // v(4)
+      {{15}, VAR | F1 | PUSH, v, ERR_RANGE},       // v(0)
+      {{47}, VAR | F1 | SPUSH, s, ERR_RANGE},      // s from 2, length 1
+      {{31, 79}, VAR | SSUB, s, ERR_RANGE},        // s(1) length 4, length 1
+      {{}, VAR | PUSH, un, ERR_UNBOUND},          {{}, VAR | SPUSH, un, ERR_UNBOUND},
       {{31}, VAR | STORE, un, ERR_UNBOUND},
   };
   for (auto &c : cases) {
@@ -260,7 +263,8 @@ TEST_P(exec, error_handler_arm_and_disarm) {
   zrcod2 = 0;
   ASSERT_EQ(execute(0, 0, 0), 0);
   EXPECT_EQ(zrcod2, unsigned(RC2_ARMED));
-  EXPECT_EQ(zgeta(zm.zrbas + zp.rcod + 5 * uint32_t(a)), vm_code(after) - zm.zrbas + uint32_t(a) + 1);
+  EXPECT_EQ(zgeta(zm.zrbas + zp.rcod + 5 * uint32_t(a)),
+            vm_code(after) - zm.zrbas + uint32_t(a) + 1);
   p.code.clear();
   p.op({248, 3});
   p.stop();
@@ -320,9 +324,16 @@ TEST_P(exec, handler_table_follows_the_opcode_table) {
 
 // TEMPORARY hooks of later parts end the run cleanly.
 TEST_P(exec, hooks_of_later_parts_end_the_run_cleanly) {
-  for (std::vector<int> code : std::vector<std::vector<int>>{
-           {100}, {118, 3, 0}, {118, 70, 0}, {102, 0, 0}, {103}, {104}, {105}, {109}, {110},
-           {15, 120, 0}}) {
+  for (std::vector<int> code : std::vector<std::vector<int>>{{100},
+                                                             {118, 3, 0},
+                                                             {118, 70, 0},
+                                                             {102, 0, 0},
+                                                             {103},
+                                                             {104},
+                                                             {105},
+                                                             {109},
+                                                             {110},
+                                                             {15, 120, 0}}) {
     p.code.clear();
     for (int b : code) p.op({b});
     p.stop();
@@ -331,7 +342,9 @@ TEST_P(exec, hooks_of_later_parts_end_the_run_cleanly) {
 }
 
 volatile sig_atomic_t *break_flag = &zresc;
-void press_break(int) { *break_flag = 1; }
+void press_break(int) {
+  *break_flag = 1;
+}
 
 TEST_P(exec, break_key_ends_the_run_with_105) {
   p.op({114, 0});  // loops on itself

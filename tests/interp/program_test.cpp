@@ -3,9 +3,9 @@
 // the image by their declaration order.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 
 #include "run/interp/exec.h"
 #include "run/interp/image.h"
@@ -33,7 +33,8 @@ struct program : ::testing::TestWithParam<int> {
   }
   // assembles the main routine body, loads it and runs it
   int run(const std::string &body) {
-    std::string src = std::string(".pcode ") + (GetParam() == 130 ? "24" : "16") + "\n.main T\n" + body;
+    std::string src =
+        std::string(".pcode ") + (GetParam() == 130 ? "24" : "16") + "\n.main T\n" + body;
     pasm_output out;
     if (!pasm_assemble(src, "test", out)) {
       ADD_FAILURE() << out.errors;

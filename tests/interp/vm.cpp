@@ -8,7 +8,9 @@
 #include "run/interp/zops.h"
 #include "run/numeric/zconv.h"
 
-static int alen_of(int pcode) { return pcode == 130 ? 3 : 2; }
+static int alen_of(int pcode) {
+  return pcode == 130 ? 3 : 2;
+}
 
 int vm_prog::raw(uint8_t type, uint32_t a, uint32_t d1, uint32_t d2) {
   descs.push_back({type, a, d1, d2});
@@ -22,7 +24,9 @@ static uint32_t take(vm_prog &p, uint32_t n) {
   return a;
 }
 
-int vm_prog::num() { return raw(0, take(*this, 8), 0, 0); }
+int vm_prog::num() {
+  return raw(0, take(*this, 8), 0, 0);
+}
 
 int vm_prog::num_array(uint32_t d1, uint32_t d2) {
   uint32_t n = d1 * (d2 ? d2 : 1) * 8;
@@ -103,7 +107,8 @@ void vm_load(const vm_prog &p) {
   zp.preg = base + 6 * a + 1;
   zp.flags = (p.wide ? ZF_WIDE : 0) | (a == 3 ? ZF_24BIT : 0);
   std::strcpy(zp.chnm1, "test");
-  if (!p.code.empty()) std::memcpy(zspan(zp.preg, uint32_t(p.code.size())).data(), p.code.data(), p.code.size());
+  if (!p.code.empty())
+    std::memcpy(zspan(zp.preg, uint32_t(p.code.size())).data(), p.code.data(), p.code.size());
   for (size_t i = 0; i < p.descs.size(); i++) {
     const auto &d = p.descs[i];
     uint32_t addr = d.addr;
@@ -117,9 +122,15 @@ void vm_load(const vm_prog &p) {
   zrcod2 = 0;
 }
 
-uint32_t vm_desc(int i) { return zp.rdt + uint32_t(i) * uint32_t(zw.dsc_len); }
-uint32_t vm_addr(int i) { return zdesc_get(vm_desc(i)).addr; }
-uint32_t vm_code(size_t off) { return zm.zrbas + 6 * uint32_t(zw.adr_len) + 1 + uint32_t(off); }
+uint32_t vm_desc(int i) {
+  return zp.rdt + uint32_t(i) * uint32_t(zw.dsc_len);
+}
+uint32_t vm_addr(int i) {
+  return zdesc_get(vm_desc(i)).addr;
+}
+uint32_t vm_code(size_t off) {
+  return zm.zrbas + 6 * uint32_t(zw.adr_len) + 1 + uint32_t(off);
+}
 
 bcd_num vm_bcd(const char *text) {
   std::string s(text);

@@ -144,10 +144,16 @@ TEST_P(zops, integers_from_numbers) {
   struct {
     const char *num;
     int32_t want;
-  } cases[] = {{"0", 0},          {"0.999", 0},          {"-2.5", -2},
-               {"12345", 12345},  {"1E20", INT_MAX},     {"-1E20", INT_MAX},
-               {"2147483647", INT_MAX}, {"2147483648", INT_MAX},
-               {"-2147483647", -2147483647}, {"99999999999", INT_MAX},
+  } cases[] = {{"0", 0},
+               {"0.999", 0},
+               {"-2.5", -2},
+               {"12345", 12345},
+               {"1E20", INT_MAX},
+               {"-1E20", INT_MAX},
+               {"2147483647", INT_MAX},
+               {"2147483648", INT_MAX},
+               {"-2147483647", -2147483647},
+               {"99999999999", INT_MAX},
                {"-7", -7}};
   for (auto &c : cases) {
     push(c.num);
@@ -195,12 +201,12 @@ TEST_P(zops, subscripts_are_one_based_and_checked) {
 // and with an explicit length.
 TEST_P(zops, string_assignment_rules) {
   struct {
-    int opcode;          // 146/178/210 (popstr 0), 147/179/211 (popstr 1)
+    int opcode;  // 146/178/210 (popstr 0), 147/179/211 (popstr 1)
     bool padded;
-    const char *before;  // current value
+    const char *before;                // current value
     std::vector<const char *> pushes;  // numbers pushed before the source
     const char *src;
-    const char *after;   // whole storage after (capacity 8), null: error 100
+    const char *after;  // whole storage after (capacity 8), null: error 100
     uint32_t dim2;
   } cases[] = {
       {146, false, "", {}, "ABC", "ABC", 3},
@@ -237,7 +243,8 @@ TEST_P(zops, string_assignment_rules) {
     }
     popstr(flag);
     zdesc d = zdesc_get(vm_desc(s));
-    EXPECT_EQ(vm_bytes(d.addr, uint32_t(std::strlen(c.after))), c.after) << c.opcode << " " << c.src;
+    EXPECT_EQ(vm_bytes(d.addr, uint32_t(std::strlen(c.after))), c.after)
+        << c.opcode << " " << c.src;
     EXPECT_EQ(d.dim2, c.dim2) << c.opcode << " " << c.src;
   }
 }
@@ -303,9 +310,9 @@ TEST(zops_btofp, integers_to_numbers) {
       {9999999999, "999999999900004A"},
       {10000000000, "100000000000004B"},
       {99999999999999, "999999999999994E"},
-      {123456789012345, "123456789012354F"},   // 15 digits: rounded half up
+      {123456789012345, "123456789012354F"},  // 15 digits: rounded half up
       {123456789012344, "123456789012344F"},
-      {999999999999999, "1000000000000050"},   // carries into a new digit
+      {999999999999999, "1000000000000050"},  // carries into a new digit
       {INT64_MIN, "92233720368548D3"},
       {INT64_MAX, "9223372036854853"},
   };
