@@ -17,6 +17,8 @@
 #include "run/files/zioc.h"
 #include "run/interp/zhooks.h"
 #include "run/interp/zops.h"
+#include "run/interp/zproc.h"
+#include "run/interp/zreport.h"
 #include "run/loader/debuginfo.h"
 #include "run/numeric/zconv.h"
 #include "run/numeric/zmath.h"
@@ -31,8 +33,8 @@ struct zx_state {
   int stepping;     // 0 run, 1 stop at each statement, 2 in this routine only
   int tracing;      // passed to the monitor
   int result;       // what execute returns once a handler ends the loop
-  uint64_t budget;  // instructions left in this run; 0 = no limit
-  uint64_t limit;   // budget given to each run (tests)
+  uint64_t budget;  // instructions left in this run
+  uint64_t limit;   // budget given to each run (tests); 0 = no limit
 };
 zx_state zx;
 
@@ -328,7 +330,7 @@ bool op_call() {
     op_ntos();
   } else if (r == -2) {
     debugging = 1;
-    zx.stepping = 1;
+    zx.stepping = zx_stepping_mode = 1;
   } else if (r != 0) {
     zx.result = r;
     return true;
@@ -503,8 +505,7 @@ constexpr std::array<zhandler, 256> ztab = make_table(std::make_index_sequence<2
 // Returns true when the monitor stops the run.
 bool poll() {
   if (debugging && zh_debug(zx.stepping, zx.tracing) == 1) {
-    // TEMPORARY: the breakpoint report belongs to the error path
-    zx.result = zerrn ? zerrn : 256;
+    zx.result = zbkp_report();
     return true;
   }
   if (!debugging && zresc) {
@@ -521,21 +522,12 @@ int run_loop() {
   for (;;) {
     if (debugging || zresc) [[unlikely]]
       if (poll()) return zx.result;
-    if constexpr (BUDGET)
-      if (--zx.budget == 0) zraise(ERR_BREAK);
+    if constexpr (BUDGET)  // once used up, every instruction ends the run
+      if (zx.budget == 0 || --zx.budget == 0) zraise(ERR_BREAK);
     if (zfl_pcnt > 0 && --zfl_pcnt == 0) zflush(0);
     zcod = uint8_t(zfetch());
     if (ztab[zcod]()) return zx.result;
   }
-}
-
-// The recovery point.  TEMPORARY: the program's error handler, the
-// report, the error log and the error program come with the error path;
-// until then an error ends the run with its number.
-int recover(int number) {
-  zerrn = number & 255;
-  spsssw = 0;
-  return zerrn ? zerrn : 256;
 }
 
 }  // namespace
@@ -546,14 +538,19 @@ void zx_budget_for_test(uint64_t n) {
 
 int execute(int flag, int stepping, int tracing) {
   (void)flag;  // the recovery point below serves starts and continuations
-  zx.stepping = stepping;
+  zx.stepping = zx_stepping_mode = stepping;
   zx.tracing = tracing;
   zx.budget = zx.limit;
   zresc = 0;
   expr_stack = zp.stkp;
-  try {
-    return zx.budget ? run_loop<true>() : run_loop<false>();
-  } catch (const zerror_jump &e) {
-    return recover(e.number);
+  // The recovery point: an error either resumes the cycle (at the
+  // routine's handler, or at the start of the error program) or ends it.
+  for (;;) {
+    try {
+      return zx.limit ? run_loop<true>() : run_loop<false>();
+    } catch (const zerror_jump &e) {
+      int r = zerror_recover(e.number, zx.stepping);
+      if (r != -1) return r;
+    }
   }
 }

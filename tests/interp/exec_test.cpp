@@ -322,18 +322,12 @@ TEST_P(exec, handler_table_follows_the_opcode_table) {
   }
 }
 
-// TEMPORARY hooks of later parts end the run cleanly.
-TEST_P(exec, hooks_of_later_parts_end_the_run_cleanly) {
-  for (std::vector<int> code : std::vector<std::vector<int>>{{100},
-                                                             {118, 3, 0},
-                                                             {118, 70, 0},
-                                                             {102, 0, 0},
-                                                             {103},
-                                                             {104},
-                                                             {105},
-                                                             {109},
-                                                             {110},
-                                                             {15, 120, 0}}) {
+// TEMPORARY: the I/O statements end the run cleanly until they exist; a
+// return or a procedure call without the frames and tables they need
+// is malformed.
+TEST_P(exec, unbuilt_and_malformed_calls_end_the_run_cleanly) {
+  for (std::vector<int> code : std::vector<std::vector<int>>{
+           {102, 0, 0}, {103}, {104}, {105}, {100}, {118, 70, 0}}) {
     p.code.clear();
     for (int b : code) p.op({b});
     p.stop();

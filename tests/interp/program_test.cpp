@@ -287,4 +287,37 @@ TEST_P(program, errors_end_the_run_with_their_number) {
   for (auto &c : cases) EXPECT_EQ(run(c.body), c.want) << c.body;
 }
 
+// An error in a routine that armed a handler continues there, with the
+// stack unwound to the routine's frame, even when a truth value lay on top.
+TEST_P(program, trapped_error_unwinds_a_truth_value) {
+  ASSERT_EQ(run(R"(
+  num v(3)
+  num x
+  trap
+  jmp.l body
+handler:
+  push 5
+  store x
+  stop
+body:
+  push 1
+  eq 1             ; a truth value
+  push 0
+  push v()         ; subscript 0: error 100 with the truth value on top
+  stop
+)"),
+            0);
+  EXPECT_EQ(vm_num(1), "5");
+  EXPECT_EQ(zstk_ptr(), FRAME_BOTTOM);
+  EXPECT_FALSE(zstk_is_truth());
+}
+
+// A used-up instruction budget must end the run even when the program's
+// handler traps the first break.
+TEST_P(program, exhausted_budget_is_not_resumed_by_a_handler) {
+  zx_budget_for_test(10000);
+  EXPECT_EQ(run("  trap\n  jmp.l body\nhandler:\n  jmp handler\nbody:\n  jmp body\n"), ERR_BREAK);
+  zx_budget_for_test(0);
+}
+
 }  // namespace
