@@ -530,6 +530,21 @@ int run_loop() {
   }
 }
 
+// The error path itself may meet a damaged stack (unwinding a chain that
+// the program overwrote): that is malformed p-code, reported as 102, which
+// is never trapped.
+int recover(int number) {
+  try {
+    return zerror_recover(number, zx.stepping);
+  } catch (const zerror_jump &) {
+  }
+  try {
+    return zerror_recover(ERR_BADCODE, zx.stepping);
+  } catch (const zerror_jump &) {
+    return ERR_BADCODE;
+  }
+}
+
 }  // namespace
 
 void zx_budget_for_test(uint64_t n) {
@@ -549,7 +564,7 @@ int execute(int flag, int stepping, int tracing) {
     try {
       return zx.limit ? run_loop<true>() : run_loop<false>();
     } catch (const zerror_jump &e) {
-      int r = zerror_recover(e.number, zx.stepping);
+      int r = recover(e.number);
       if (r != -1) return r;
     }
   }

@@ -326,13 +326,30 @@ TEST_P(exec, handler_table_follows_the_opcode_table) {
 // return or a procedure call without the frames and tables they need
 // is malformed.
 TEST_P(exec, unbuilt_and_malformed_calls_end_the_run_cleanly) {
-  for (std::vector<int> code : std::vector<std::vector<int>>{
-           {102, 0, 0}, {103}, {104}, {105}, {100}, {118, 70, 0}}) {
+  for (std::vector<int> code :
+       std::vector<std::vector<int>>{{102, 0, 0}, {103}, {104}, {105}, {100}, {118, 70, 0}}) {
     p.code.clear();
     for (int b : code) p.op({b});
     p.stop();
     EXPECT_EQ(run(), ERR_BADCODE) << code[0];
   }
+}
+
+// The error path unwinds the stack for a handler; a chain the program has
+// damaged must end the run with 102, not escape the recovery point.
+TEST_P(exec, error_path_on_a_damaged_stack_reports_102) {
+  int x = p.num();
+  p.op({120, 2});  // arm the handler
+  size_t j = p.here();
+  p.jump_long(242, 0);
+  p.stop();  // the handler
+  p.patch_long(j, p.here());
+  p.op({SPUSH, 'x', 107});  // error 104
+  p.stop();
+  vm_load(p);
+  zpush_ref(vm_desc(x));
+  zputa(zp.stkp, zp.stkp + 100);  // its link word now points upward
+  EXPECT_EQ(execute(0, 0, 0), ERR_BADCODE);
 }
 
 volatile sig_atomic_t *break_flag = &zresc;

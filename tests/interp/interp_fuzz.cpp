@@ -8,11 +8,11 @@
 // Input: byte 0 bit 0 24-bit p-code, bit 1 wide operand numbers; byte 1
 // the number of descriptors (mod 48); then 3 bytes per descriptor (type,
 // dim1, dim2); the rest is the code (at most 4000 bytes).
+#include <fcntl.h>
 #include <unistd.h>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <string>
 #include <vector>
 
