@@ -4,6 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "tests/pty/pty.h"
@@ -160,6 +165,156 @@ TEST(monitor, settings_and_program_names) {
     EXPECT_TRUE(has(o, "FILE NOT FOUND")) << o;
     EXPECT_EQ(m.quit(), 0);
   }
+}
+
+// A program with a loop, a procedure and labels, assembled for the tests
+// that run it under the monitor.
+const char *LOOP_SRC = R"(.pcode 16
+.debug
+.main LOOP
+  num total
+  num i
+  num runs common 8
+  push runs
+  add 1
+  store runs
+  push 0
+  store total
+  push 1
+  store i
+again:
+  push total
+  push i
+  call ADD, 2
+  store total
+  push i
+  add 1
+  store i
+  push i
+  le 12
+  jt again
+done:
+  push runs
+  ge 3
+  jf fine
+  push 55
+  raise
+fine:
+  stop
+.proc ADD
+  param num a
+  param num b
+  push a
+  add b
+inside:
+  ret
+)";
+
+std::string loop_program() {
+  std::string src = "/tmp/quillon-loop-" + std::to_string(getpid()) + ".pasm";
+  std::string out = "/tmp/quillon-loop-" + std::to_string(getpid());
+  FILE *f = std::fopen(src.c_str(), "w");
+  std::fputs(LOOP_SRC, f);
+  std::fclose(f);
+  std::string cmd = build_dir() + "/bin/pasm -o " + out + " " + src;
+  EXPECT_EQ(std::system(cmd.c_str()), 0);
+  unlink(src.c_str());
+  return out;
+}
+
+// the hexadecimal address after "name: " in a reply
+std::string address_of(const std::string &reply, const std::string &name) {
+  size_t p = reply.find(name + ": ");
+  return p == std::string::npos ? "" : reply.substr(p + name.size() + 2, 4);
+}
+
+TEST(monitor, breakpoints_steps_and_the_call_hierarchy) {
+  std::string prog = loop_program();
+  monitor_session m;
+  m.start({});
+  ASSERT_TRUE(m.wait_prompt(0));
+  m.command("lo " + prog);
+  std::string again = address_of(m.command("br again"), "again");
+  ASSERT_EQ(again.size(), 4u);
+  for (char &c : again) c = char(std::toupper((unsigned char)c));  // as the report writes it
+  std::string o = m.command("ru");
+  EXPECT_TRUE(has(o, "BKP HIT AT 00" + again)) << o;
+  EXPECT_TRUE(has(m.command("di i"), "1\r\n"));
+  o = m.command("go");
+  EXPECT_TRUE(has(o, "BKP HIT AT 00" + again)) << o;
+  EXPECT_TRUE(has(m.command("di i"), "2\r\n"));
+  EXPECT_TRUE(has(m.command("di total"), "1\r\n"));
+  m.command("cb");
+  o = m.command("sp");  // over the call: still in LOOP
+  EXPECT_TRUE(has(o, "BKP HIT")) << o;
+  EXPECT_TRUE(has(m.command("dr"), "*LOOP")) << m.s.output();
+  for (int i = 0; i < 3 && !has(m.command("dr"), "*ADD"); i++) m.command("st");
+  EXPECT_TRUE(has(m.command("dr"), "*ADD")) << m.s.output();
+  o = m.command("ch");
+  EXPECT_TRUE(has(o, "(")) << o;  // the procedure frame with its two parameters
+  EXPECT_TRUE(has(o, "):")) << o;
+  m.command("br add:inside");
+  o = m.command("go");
+  EXPECT_TRUE(has(o, "BKP HIT")) << o;
+  o = m.command("di b");  // the loop counter passed as the second argument
+  EXPECT_TRUE(has(o, "di b\r\n3\r\n")) << o;
+  EXPECT_EQ(m.quit(), 0);
+  unlink(prog.c_str());
+}
+
+TEST(monitor, go_to_an_address_with_a_command_and_trace_to_a_file) {
+  std::string prog = loop_program();
+  std::string trace = prog + ".trace";
+  monitor_session m;
+  m.start({});
+  ASSERT_TRUE(m.wait_prompt(0));
+  m.command("lo " + prog);
+  std::string done = address_of(m.command("br done"), "done");
+  m.command("cb");
+  m.command("br again");
+  m.command("ru");
+  m.command("cb");
+  std::string o = m.command("go " + done + " di total");
+  EXPECT_TRUE(has(o, "\r\ndi total\r\n78\r\n")) << o;  // 1 + 2 + ... + 12
+  m.command("lo " + prog);  // again from the start, traced from the loop on
+  m.command("br again");
+  m.command("ru");
+  m.command("cb");
+  o = m.command("tr " + trace);
+  EXPECT_TRUE(has(o, "STOP")) << o;
+  EXPECT_EQ(m.quit(), 0);
+  FILE *f = std::fopen(trace.c_str(), "r");
+  ASSERT_NE(f, nullptr);
+  char line1[200] = {}, line2[200] = {};
+  ASSERT_NE(std::fgets(line1, sizeof line1, f), nullptr);
+  std::fgets(line2, sizeof line2, f);
+  std::fclose(f);
+  EXPECT_EQ(std::strlen(line1), 15u * 5 + 1) << line1;  // 15 entries, then the line end
+  EXPECT_GE(std::strlen(line2), 16u * 5) << line2;
+  EXPECT_TRUE(std::isxdigit((unsigned char)line1[0]) && line1[4] == ' ');
+  unlink(trace.c_str());
+  unlink(prog.c_str());
+}
+
+TEST(monitor, exit_and_restart_settings) {
+  std::string prog = loop_program();
+  {
+    monitor_session m;  // VXEXIT: the process ends with the program
+    m.start({"P=" + prog, "VXEXIT=1"});
+    int st = 0;
+    ASSERT_TRUE(m.s.wait_exit(10000, &st)) << m.s.output();
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+    EXPECT_TRUE(has(m.s.output(), "STOP\r\n\r\n ")) << m.s.output();
+  }
+  {
+    monitor_session m;  // NONSTOP: restarted until the third run fails
+    m.start({"P=" + prog, "NONSTOP=1"});
+    ASSERT_TRUE(m.s.wait_for("ERROR 55 AT", 10000)) << m.s.output();
+    ASSERT_TRUE(m.wait_prompt(m.s.output().find("ERROR 55")));
+    EXPECT_FALSE(has(m.s.output(), "STOP"));
+    EXPECT_EQ(m.quit(), 0);
+  }
+  unlink(prog.c_str());
 }
 
 }  // namespace
