@@ -1280,7 +1280,9 @@ void routine_debug(pa_state &s) {
     d.name = r.name;
     d.varbg = long(s.labels["$r" + std::to_string(&r - &s.routines[0]) + "_ds"]);
     long rcod = long(s.labels[r.name]);
-    d.probg = rcod + 6 * a + 3 - 16;
+    // the code address a procedure call finds its routine by: the position
+    // after the state and count bytes less the header length of the width
+    d.probg = rcod + 6 * a + 3 - (6 * a + 4);
     for (size_t i = 0; i < r.vars.size(); i++) {
       const pa_var &v = r.vars[i];
       d.syms.push_back({v.name, {long(i) + 2, v.type, v.d1, v.d2, 1, v.param ? '!' : ' '}});

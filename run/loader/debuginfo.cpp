@@ -1,17 +1,32 @@
-// debuginfo.cpp: TEMPORARY stand-in for the debug-information reader of
-// the command monitor: enough to take the marker record's header and read
-// the routine and symbol records, so that loading with debug information
-// works and can be checked.  Owns zdebug, debugging and zrpl.
+// debuginfo.cpp: the debug information of the running program, read after
+// a load in debug mode, and its save stacks for calls of programs and
+// procedures.  Owns zdebug, debugging and zrpl.
 #include "run/loader/debuginfo.h"
 
-#include <cerrno>
 #include <unistd.h>
+#include <cctype>
+#include <cerrno>
+#include <new>
 
-zdebug_state zdebug;
+#include "run/numeric/zsmsg.h"
+#include "run/startup/startup.h"
+
+zdebug_state zdebug = {0, 0, {}, {}, -1};
 int debugging;
 int zrpl;
 
-static unsigned be16(const unsigned char *p) { return unsigned(p[0]) << 8 | p[1]; }
+struct zdebug_stacks {
+  std::vector<zdebug_state> saved;  // per program called with return
+  std::vector<int> heads;           // current routines around procedure calls
+};
+static zdebug_stacks zds;
+
+constexpr size_t ZDEBUG_STACK_START = 30;  // entries of a new save stack
+constexpr size_t ZDEBUG_STACK_STEP = 10;   // entries added when it is full
+
+static unsigned be16(const unsigned char *p) {
+  return unsigned(p[0]) << 8 | p[1];
+}
 
 void rdr(const unsigned char *p) {
   zdebug.hdr.offset = uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
@@ -25,6 +40,7 @@ void cleanupd() {
   zdebug.db_info = 0;
   zdebug.announced = 0;
   zdebug.routines.clear();
+  zdebug.hp = -1;
 }
 
 // reads exactly n bytes; false at end of file or on error
@@ -83,10 +99,81 @@ static bool read_routines(int fd) {
 
 int rdi(int fd) {
   zdebug.routines.clear();
+  zdebug.hp = -1;
   if (::lseek(fd, off_t(zdebug.hdr.offset), SEEK_SET) < 0 || !read_routines(fd)) {
     cleanupd();
     return -1;
   }
   zdebug.db_info = 1;
   return 0;
+}
+
+static bool same_name(const std::string &a, const char *b, size_t n) {
+  if (a.size() != n) return false;
+  for (size_t i = 0; i < n; i++)
+    if (std::toupper((unsigned char)a[i]) != std::toupper((unsigned char)b[i])) return false;
+  return true;
+}
+
+int findhead(int mode, uint32_t addr, const char *name, size_t n) {
+  for (size_t i = 0; i < zdebug.routines.size(); i++) {
+    const zdebug_routine &r = zdebug.routines[i];
+    if (mode == 1 ? r.probg == addr : same_name(r.name, name, n)) return int(i);
+  }
+  return -1;
+}
+
+const zdebug_symbol *findsymbol(const char *name, size_t n, int r) {
+  if (r == -2) r = zdebug.hp;
+  if (r < 0 || size_t(r) >= zdebug.routines.size()) return nullptr;
+  for (const zdebug_symbol &s : zdebug.routines[size_t(r)].symbols)
+    if (same_name(s.name, name, n)) return &s;
+  return nullptr;
+}
+
+void zdebug_enter(uint32_t addr) {
+  int r = findhead(1, addr, nullptr, 0);
+  if (r >= 0) zdebug.hp = r;
+}
+
+// grows a save stack in steps; an allocation failure ends the process
+template <class T>
+static void push_saved(std::vector<T> &stack, T &&v) {
+  try {
+    if (stack.capacity() == 0) stack.reserve(ZDEBUG_STACK_START);
+    if (stack.size() == stack.capacity()) stack.reserve(stack.size() + ZDEBUG_STACK_STEP);
+    stack.push_back(std::move(v));
+  } catch (const std::bad_alloc &) {
+    zsmsg("FATAL: Can't allocate debug stack\r\n");
+    exitrun();
+  }
+}
+
+void pushd() {
+  push_saved(zds.saved, std::move(zdebug));
+  zdebug = {0, 0, {}, {}, -1};
+}
+
+void popd(int mode) {
+  if (mode == 1) {
+    zds.saved.clear();
+    return;
+  }
+  if (zds.saved.empty()) return;
+  zdebug = std::move(zds.saved.back());
+  zds.saved.pop_back();
+}
+
+void pushhp() {
+  push_saved(zds.heads, int(zdebug.hp));
+}
+
+void pophp(int mode) {
+  if (mode == 1) {
+    zds.heads.clear();
+    return;
+  }
+  if (zds.heads.empty()) return;
+  zdebug.hp = zds.heads.back();
+  zds.heads.pop_back();
 }

@@ -40,7 +40,7 @@
 #include "run/terminal/keys.h"
 #include "run/terminal/screen.h"
 
-zmonitor zmon = {0, 0, 0, 0, {}, {}, 0, 0, 0, 0, 0, {}, -1};
+zmonitor zmon = {0, 0, 0, 0, {}, {}, 0, 0, 0, 0, 0, {}};
 
 // the instruction at which execution stopped last; the first check after
 // continuing there lets it run
@@ -93,15 +93,7 @@ int loadit(const char *cmdp, int cmdx) {
     return -1;
   }
   zrpl = 2;
-  zmon.cur_routine = -1;
   return 0;
-}
-
-// the routine whose code address is the main routine's, or -1
-static int main_routine() {
-  for (size_t i = 0; i < zdebug.routines.size(); i++)
-    if (zdebug.routines[i].probg == zdebug.hdr.s_routine) return int(i);
-  return -1;
 }
 
 void go(int mode) {
@@ -151,30 +143,18 @@ static bool parse_hex(const char *s, const char **end, uint32_t *v) {
   return true;
 }
 
-static bool same_name(const std::string &a, const char *b, size_t n) {
-  if (a.size() != n) return false;
-  for (size_t i = 0; i < n; i++)
-    if (std::toupper((unsigned char)a[i]) != std::toupper((unsigned char)b[i])) return false;
-  return true;
-}
-
 static int find_routine(const char *name, size_t n) {
-  for (size_t i = 0; i < zdebug.routines.size(); i++)
-    if (same_name(zdebug.routines[i].name, name, n)) return int(i);
-  return -1;
+  return findhead(0, 0, name, n);
 }
 
 static const zdebug_symbol *find_symbol(int routine, const char *name, size_t n) {
-  if (routine < 0) return nullptr;
-  for (const zdebug_symbol &s : zdebug.routines[size_t(routine)].symbols)
-    if (same_name(s.name, name, n)) return &s;
-  return nullptr;
+  return routine < 0 ? nullptr : findsymbol(name, n, routine);
 }
 
 // a label named by [routine:]label: its address (offset from zrbas), or -1
 // after the message
 static long label_address(const char *t, size_t n) {
-  int routine = zmon.cur_routine;
+  int routine = zdebug.hp;
   const char *colon = static_cast<const char *>(std::memchr(t, ':', n));
   if (colon) {
     routine = find_routine(t, size_t(colon - t));
@@ -190,11 +170,11 @@ static long label_address(const char *t, size_t n) {
   const zdebug_symbol *s = find_symbol(routine, t, n);
   if (!s) return -2;
   std::string name(t, n);
-  if (s->species != '"') {
+  if (s->species != ZDEBUG_LABEL) {
     out((name + ": NOT A LABEL\r\n").c_str());
     return -1;
   }
-  if (s->loc == 0xFFFF) {
+  if (s->loc == ZDEBUG_NOT_ALLOCATED) {
     out((name + ": NOT ALLOCATED\r\n").c_str());
     return -1;
   }
@@ -343,38 +323,6 @@ int debug_it(int flag, int fd) {
   return 0;
 }
 
-// ---- debug information -----------------------------------------------------
-
-// TEMPORARY: the debug information is not yet kept per call level.
-void pushd() {}
-void popd(int) {}
-
-static int saved_routines[64];  // current routines saved around calls
-static int saved_count;
-
-void pushhp() {
-  if (saved_count < 64) saved_routines[saved_count] = zmon.cur_routine;
-  saved_count++;
-}
-
-void pophp(int mode) {
-  if (mode == 1) {
-    saved_count = 0;
-    return;
-  }
-  if (saved_count == 0) return;
-  saved_count--;
-  if (saved_count < 64) zmon.cur_routine = saved_routines[saved_count];
-}
-
-void zdebug_enter(uint32_t code_addr) {
-  for (size_t i = 0; i < zdebug.routines.size(); i++)
-    if (zdebug.routines[i].probg == code_addr) {
-      zmon.cur_routine = int(i);
-      return;
-    }
-}
-
 // ---- showing and changing variables --------------------------------------
 
 // The descriptor offset of variable sym of routine r.
@@ -458,7 +406,7 @@ static void show_value(uint32_t desc, bool hex) {
 static bool find_variable(const char *arg, int *routine, const zdebug_symbol **sym) {
   while (*arg == ' ') arg++;
   size_t n = std::strcspn(arg, " ");
-  int r = zmon.cur_routine;
+  int r = zdebug.hp;
   const char *colon = static_cast<const char *>(std::memchr(arg, ':', n));
   if (colon) {
     r = find_routine(arg, size_t(colon - arg));
@@ -470,7 +418,7 @@ static bool find_variable(const char *arg, int *routine, const zdebug_symbol **s
     arg = colon + 1;
   }
   const zdebug_symbol *s = find_symbol(r, arg, n);
-  if (!s || s->species == '"') {
+  if (!s || s->species == ZDEBUG_LABEL) {
     out("ERR\r\n");
     return false;
   }
@@ -483,7 +431,7 @@ static void display_variable(const char *arg, bool hex) {
   int r;
   const zdebug_symbol *s;
   if (!find_variable(arg, &r, &s)) return;
-  if (s->loc == 0xFFFF) {
+  if (s->loc == ZDEBUG_NOT_ALLOCATED) {
     out("NOT ALLOCATED\r\n");
     return;
   }
@@ -494,8 +442,8 @@ static void display_variable(const char *arg, bool hex) {
 static void set_variable(const char *arg) {
   int r;
   const zdebug_symbol *s;
-  if (!find_variable(arg, &r, &s) || s->loc == 0xFFFF) {
-    if (s && s->loc == 0xFFFF) out("ERR\r\n");
+  if (!find_variable(arg, &r, &s) || s->loc == ZDEBUG_NOT_ALLOCATED) {
+    if (s && s->loc == ZDEBUG_NOT_ALLOCATED) out("ERR\r\n");
     return;
   }
   uint32_t desc = variable_descriptor(zdebug.routines[size_t(r)], *s);
@@ -565,7 +513,7 @@ static bool need_debug_info() {
 static void list_symbols(const char *arg, bool labels) {
   if (!need_debug_info()) return;
   while (*arg == ' ') arg++;
-  int r = *arg ? find_routine(arg, std::strcspn(arg, " ")) : zmon.cur_routine;
+  int r = *arg ? find_routine(arg, std::strcspn(arg, " ")) : zdebug.hp;
   if (r < 0) {
     out("ROUTINE NOT FOUND\r\n");
     return;
@@ -573,9 +521,9 @@ static void list_symbols(const char *arg, bool labels) {
   const zdebug_routine &rt = zdebug.routines[size_t(r)];
   pager p;
   for (const zdebug_symbol &s : rt.symbols) {
-    if ((s.species == '"') != labels) continue;
+    if ((s.species == ZDEBUG_LABEL) != labels) continue;
     char buf[32];
-    if (s.loc == 0xFFFF)
+    if (s.loc == ZDEBUG_NOT_ALLOCATED)
       std::snprintf(buf, sizeof buf, ": NOT ALLOCATED\r\n");
     else if (labels)
       std::snprintf(buf, sizeof buf, ": %04x\r\n", unsigned(s.loc));
@@ -589,8 +537,7 @@ static void list_routines() {
   if (!need_debug_info()) return;
   pager p;
   for (size_t i = 0; i < zdebug.routines.size(); i++)
-    if (!page_line(p, (int(i) == zmon.cur_routine ? "*" : " ") + zdebug.routines[i].name + "\r\n"))
-      return;
+    if (!page_line(p, (int(i) == zdebug.hp ? "*" : " ") + zdebug.routines[i].name + "\r\n")) return;
 }
 
 // ---- call hierarchy --------------------------------------------------------
@@ -637,11 +584,11 @@ void display_hierarchy(int outfd) {
       // count, rdt, return address, rcod (adr_len each but the count), zrcod2
       uint32_t base = link - a - 1 - a - a - a - 1;
       int n = int(zget1(base));
-      line = hex4(rcod + 13) + frame_params(link, n) + ":" + hex4(zgeta(base + 1 + a) - zm.zrbas);
+      line = hex4(rcod + 6 * a + 1) + frame_params(link, n) + ":" + hex4(zgeta(base + 1 + a) - zm.zrbas);
       rcod = zgeta(base + 1 + 2 * a);
     } else if (ptr == FRAME_CALL) {
       int n = int(zget1(link - a - 1));
-      line = hex4(rcod + 13) + frame_params(link, n);
+      line = hex4(rcod + 6 * a + 1) + frame_params(link, n);
     } else {
       link = zgeta(link);
       continue;
@@ -769,9 +716,9 @@ static void run_command(const char *line, bool typed) {
     program_name(line, typed);
     return;
   }
-  if (zdebug.db_info && zmon.cur_routine < 0) {
-    zmon.cur_routine = main_routine();
-    if (zmon.cur_routine < 0) {
+  if (zdebug.db_info && zdebug.hp < 0) {
+    zdebug.hp = findhead(1, zdebug.hdr.s_routine, nullptr, 0);
+    if (zdebug.hp < 0) {
       out("FATAL: Can't find MAIN function\r\n");
       exitr3(255);
     }

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "run/loader/debuginfo.h"  // the debug information the monitor shows
+
 constexpr int ZBKP_MAX = 8;      // breakpoints
 constexpr int ZBKP_CMD_LEN = 9;  // characters of a breakpoint command
 
@@ -21,7 +23,6 @@ struct zmonitor {
   uint32_t zbkp_go;                           // stop address of go (offset from zu)
   int zbkp_go_flag;                           // 0 none, 1 armed, 255 reached
   char zbkp_go_cmd[ZBKP_CMD_LEN + 1];         // command run when it is reached
-  int cur_routine;                            // current routine of the debug info, -1
 };
 extern zmonitor zmon;
 
@@ -46,15 +47,3 @@ void setbkp(const char *target);
 // Writes the chain of control frames, most recent first; fd 0 to 2 is the
 // screen.
 void display_hierarchy(int outfd);
-
-// Saves the debug information of the running program before a chain with
-// return; popd restores it (mode 0) on the return.
-void pushd();
-void popd(int mode);
-// Save and restore the current routine around a procedure call (pophp 0)
-// or drop what was saved (pophp 1).
-void pushhp();
-void pophp(int mode);
-// Makes the routine whose code address is code_addr the current one of
-// the debug information (a procedure being entered).
-void zdebug_enter(uint32_t code_addr);

@@ -19,7 +19,7 @@
 #include <cstring>
 
 #include "run/interp/image.h"
-#include "run/loader/monitor.h"
+#include "run/loader/debuginfo.h"
 
 zcall_state zc;
 
@@ -71,6 +71,7 @@ void zcleanup() {
     std::free(r);
   }
   zc.zstk_cnt = 0;
+  popd(1);
 }
 
 // A view of the saved caller's image by image offsets; any access outside

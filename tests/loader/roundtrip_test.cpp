@@ -146,7 +146,7 @@ void check_loaded(const std::vector<uint8_t> &file, int version) {
   }
   const zdebug_routine &m = zdebug.routines.front();
   EXPECT_EQ(zp.rdt, R + m.varbg);
-  EXPECT_EQ(zp.rcod + 6 * a + 3 - 16, m.probg);
+  EXPECT_EQ(zp.rcod + 6 * a + 3 - (6 * a + 4), m.probg);
   EXPECT_EQ(zp.preg, R + zp.rcod + 6 * a + 1);
   EXPECT_EQ(zgeta(zp.stkp), 0u);
   EXPECT_EQ(zgeta(zp.stkp - a), 7u);

@@ -35,7 +35,7 @@ struct monitor_session {
   }
   bool wait_prompt(size_t from) {
     for (int i = 0; i < 100; i++) {
-      std::string o = s.output().substr(from);
+      std::string o = from <= s.output().size() ? s.output().substr(from) : "";
       if (o.find("\n\r>") != std::string::npos || o.find("\n\r*") != std::string::npos) return true;
       s.drain(50);
     }
@@ -169,8 +169,7 @@ TEST(monitor, settings_and_program_names) {
 
 // A program with a loop, a procedure and labels, assembled for the tests
 // that run it under the monitor.
-const char *LOOP_SRC = R"(.pcode 16
-.debug
+const char *LOOP_SRC = R"(.debug
 .main LOOP
   num total
   num i
@@ -210,16 +209,20 @@ inside:
   ret
 )";
 
-std::string loop_program() {
-  std::string src = "/tmp/quillon-loop-" + std::to_string(getpid()) + ".pasm";
-  std::string out = "/tmp/quillon-loop-" + std::to_string(getpid());
+std::string assemble(const std::string &text, int bits = 16) {
+  std::string base = "/tmp/quillon-mon-" + std::to_string(getpid()) + "-" + std::to_string(bits);
+  std::string src = base + ".pasm", out = base;
   FILE *f = std::fopen(src.c_str(), "w");
-  std::fputs(LOOP_SRC, f);
+  std::fprintf(f, ".pcode %d\n%s", bits, text.c_str());
   std::fclose(f);
   std::string cmd = build_dir() + "/bin/pasm -o " + out + " " + src;
   EXPECT_EQ(std::system(cmd.c_str()), 0);
   unlink(src.c_str());
   return out;
+}
+
+std::string loop_program(int bits = 16) {
+  return assemble(LOOP_SRC, bits);
 }
 
 // the hexadecimal address after "name: " in a reply
@@ -228,8 +231,10 @@ std::string address_of(const std::string &reply, const std::string &name) {
   return p == std::string::npos ? "" : reply.substr(p + name.size() + 2, 4);
 }
 
-TEST(monitor, breakpoints_steps_and_the_call_hierarchy) {
-  std::string prog = loop_program();
+class monitor_width : public ::testing::TestWithParam<int> {};
+
+TEST_P(monitor_width, breakpoints_steps_and_the_call_hierarchy) {
+  std::string prog = loop_program(GetParam());
   monitor_session m;
   m.start({});
   ASSERT_TRUE(m.wait_prompt(0));
@@ -258,6 +263,36 @@ TEST(monitor, breakpoints_steps_and_the_call_hierarchy) {
   EXPECT_TRUE(has(o, "BKP HIT")) << o;
   o = m.command("di b");  // the loop counter passed as the second argument
   EXPECT_TRUE(has(o, "di b\r\n3\r\n")) << o;
+  EXPECT_EQ(m.quit(), 0);
+  unlink(prog.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(widths, monitor_width, ::testing::Values(16, 24));
+
+TEST(monitor, long_lists_pause_after_each_screenful) {
+  std::string text = ".debug\n.main MANY\n";
+  for (int i = 0; i < 30; i++) text += "  num v" + std::to_string(i) + "\n";
+  text += "  stop\n";
+  std::string prog = assemble(text);
+  monitor_session m;
+  m.start({});
+  ASSERT_TRUE(m.wait_prompt(0));
+  m.command("lo " + prog);
+  size_t from = m.s.output().size();
+  m.s.type("dv\r");
+  ASSERT_TRUE(m.s.wait_for(" -- More --\r", 5000)) << m.s.output();
+  std::string first = m.s.output().substr(from);
+  EXPECT_TRUE(has(first, "v22: ")) << first;
+  EXPECT_FALSE(has(first, "v23: ")) << first;
+  m.s.type(" ");
+  EXPECT_TRUE(m.wait_prompt(from));
+  EXPECT_TRUE(has(m.s.output().substr(from), "v29: "));
+  from = m.s.output().size();
+  m.s.type("dv\r");
+  ASSERT_TRUE(m.s.wait_for(" -- More --\r", 5000));
+  m.s.type("q");  // stops the list
+  EXPECT_TRUE(m.wait_prompt(from));
+  EXPECT_FALSE(has(m.s.output().substr(from), "v29: "));
   EXPECT_EQ(m.quit(), 0);
   unlink(prog.c_str());
 }
