@@ -242,6 +242,39 @@ TEST_P(calls, untrapped_error_is_logged) {
   EXPECT_EQ(std::string(err_msg_last).find("LOGNAME"), std::string::npos);
 }
 
+TEST_P(calls, log_holds_the_call_hierarchy) {
+  std::string log = dir + "/errors.log";
+  log_name = log.c_str();
+  EXPECT_EQ(run_main(std::string(R"(
+.main T
+  num w
+  push w
+  push w
+  call FAIL, 2
+  stop
+.proc FAIL
+  param num x
+  param num y
+  gosub deeper
+  ret
+deeper:
+  push 9
+  raise
+)")),
+            9);
+  FILE *f = std::fopen(log.c_str(), "r");
+  ASSERT_NE(f, nullptr);
+  char line[3][200] = {};
+  for (auto &l : line) std::fgets(l, sizeof l, f);
+  std::fclose(f);
+  EXPECT_EQ(std::string(line[0]).rfind("ERROR 9 AT ", 0), 0u) << line[0];
+  EXPECT_EQ(line[1][0], ':') << line[1];  // the subroutine frame: its return address
+  std::string proc = line[2];             // the procedure frame: routine(params):return
+  EXPECT_NE(proc.find('('), std::string::npos) << proc;
+  EXPECT_NE(proc.find(','), std::string::npos) << proc;
+  EXPECT_NE(proc.find("):"), std::string::npos) << proc;
+}
+
 TEST_P(calls, data_lists) {
   ASSERT_EQ(run_main(R"(
 .main T
