@@ -32,8 +32,8 @@
   iostr
   ioend
   io    print
-  push  4                     ; length
   push  1                     ; from position 1
+  push  4                     ; length, popped first
   ssub  name()                ; the first four characters of name
   iostr
   ioend
