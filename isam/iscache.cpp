@@ -12,10 +12,10 @@
 // it moved.
 #include "isam/isintern.h"
 
+#include <sys/mman.h>
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
-#include <sys/mman.h>
 
 namespace isam {
 
@@ -24,534 +24,474 @@ constexpr size_t SLAB_SMALL = size_t{64} << 10;
 constexpr size_t SLAB_BIG = size_t{2} << 20;
 
 struct cache_state {
-    size_t limit; // bytes a file's cache may hold at the start of a call
+  size_t limit;  // bytes a file's cache may hold at the start of a call
 };
 static cache_state cs = {CACHE_LIMIT};
 
-void cache_limit_for_test(size_t bytes) { cs.limit = bytes ? bytes : CACHE_LIMIT; }
-
-size_t dict_len(const is_file *f)
-{
-    return DICT_HDR + f->ix.size() * DICT_IXLEN;
+void cache_limit_for_test(size_t bytes) {
+  cs.limit = bytes ? bytes : CACHE_LIMIT;
 }
 
-void dict_encode(const is_file *f, unsigned char *d)
-{
-    std::memset(d, 0, dict_len(f));
-    std::memcpy(d, DICT_MAGIC, 8);
-    put16(d + 8, DICT_VERSION);
-    put16(d + 10, f->state);
-    put32(d + 12, f->nodesize);
-    put32(d + 16, uint32_t(f->reclen));
-    put16(d + 20, uint16_t(f->ix.size()));
-    put64(d + 24, f->counter);
-    put64(d + 32, f->nrecords);
-    put64(d + 40, f->maxrec);
-    put32(d + 48, f->nnodes);
-    put32(d + 52, f->freenode);
-    put32(d + 56, f->freeslots);
-    put64(d + 64, f->lsn);
-    for (size_t i = 0; i < f->ix.size(); i++) {
-        const is_index &x = f->ix[i];
-        unsigned char *p = d + DICT_HDR + i * DICT_IXLEN;
-        put16(p, uint16_t(x.kd.k_flags));
-        put16(p + 2, uint16_t(x.kd.k_nparts));
-        for (int j = 0; j < NPARTS; j++) {
-            put16(p + 4 + j * 6, uint16_t(x.kd.k_part[j].kp_start));
-            put16(p + 6 + j * 6, uint16_t(x.kd.k_part[j].kp_leng));
-            put16(p + 8 + j * 6, uint16_t(x.kd.k_part[j].kp_type));
-        }
-        put16(p + 52, uint16_t(x.keylen));
-        p[54] = uint8_t(x.dupw);
-        p[55] = uint8_t(x.height);
-        put32(p + 56, x.root);
+size_t dict_len(const is_file *f) {
+  return DICT_HDR + f->ix.size() * DICT_IXLEN;
+}
+
+void dict_encode(const is_file *f, unsigned char *d) {
+  std::memset(d, 0, dict_len(f));
+  std::memcpy(d, DICT_MAGIC, 8);
+  put16(d + 8, DICT_VERSION);
+  put16(d + 10, f->state);
+  put32(d + 12, f->nodesize);
+  put32(d + 16, uint32_t(f->reclen));
+  put16(d + 20, uint16_t(f->ix.size()));
+  put64(d + 24, f->counter);
+  put64(d + 32, f->nrecords);
+  put64(d + 40, f->maxrec);
+  put32(d + 48, f->nnodes);
+  put32(d + 52, f->freenode);
+  put32(d + 56, f->freeslots);
+  put64(d + 64, f->lsn);
+  for (size_t i = 0; i < f->ix.size(); i++) {
+    const is_index &x = f->ix[i];
+    unsigned char *p = d + DICT_HDR + i * DICT_IXLEN;
+    put16(p, uint16_t(x.kd.k_flags));
+    put16(p + 2, uint16_t(x.kd.k_nparts));
+    for (int j = 0; j < NPARTS; j++) {
+      put16(p + 4 + j * 6, uint16_t(x.kd.k_part[j].kp_start));
+      put16(p + 6 + j * 6, uint16_t(x.kd.k_part[j].kp_leng));
+      put16(p + 8 + j * 6, uint16_t(x.kd.k_part[j].kp_type));
     }
+    put16(p + 52, uint16_t(x.keylen));
+    p[54] = uint8_t(x.dupw);
+    p[55] = uint8_t(x.height);
+    put32(p + 56, x.root);
+  }
 }
 
-static void bad() { is_throw(EBADFILE); }
+static void bad() {
+  is_throw(EBADFILE);
+}
 
 // Decodes and checks a dictionary; sizes < 0 skip the file-size checks.
-void dict_decode(is_file *f, const unsigned char *d, size_t len, int64_t idxsize, int64_t datsize)
-{
-    if (len < DICT_HDR || std::memcmp(d, DICT_MAGIC, 8) != 0 || get16(d + 8) != DICT_VERSION)
-        bad();
-    uint32_t ns = get32(d + 12);
-    int reclen = int(get32(d + 16));
-    size_t nkeys = get16(d + 20);
-    if (ns < 512 || ns > 65536 || (ns & (ns - 1)) != 0 || reclen < 1 || reclen > MAX_RECLEN
-        || nkeys < 1 || nkeys > MAX_KEYS || DICT_HDR + nkeys * DICT_IXLEN > ns || DICT_HDR + nkeys * DICT_IXLEN > len)
-        bad();
-    f->nodesize = ns;
-    f->reclen = reclen;
-    f->state = get16(d + 10);
-    f->marked = (f->state & DICT_UNFLUSHED) != 0;
-    f->counter = get64(d + 24);
-    f->nrecords = get64(d + 32);
-    f->maxrec = get64(d + 40);
-    f->nnodes = get32(d + 48);
-    f->freenode = get32(d + 52);
-    f->freeslots = get32(d + 56);
-    f->lsn = get64(d + 64);
-    if (f->nnodes < 1 || f->maxrec > 0x7fffffff || f->nrecords > f->maxrec
-        || f->freenode >= f->nnodes || f->freeslots >= f->nnodes)
-        bad();
-    if (idxsize >= 0 && int64_t(f->nnodes) * ns > idxsize)
-        bad();
-    if (datsize >= 0 && int64_t(f->maxrec) * (reclen + 1) > datsize)
-        bad();
-    f->ix.assign(nkeys, is_index{});
-    for (size_t i = 0; i < nkeys; i++) {
-        const unsigned char *p = d + DICT_HDR + i * DICT_IXLEN;
-        keydesc k;
-        std::memset(&k, 0, sizeof k);
-        k.k_flags = short(get16(p));
-        k.k_nparts = short(get16(p + 2));
-        if (k.k_nparts < 0 || k.k_nparts > NPARTS)
-            bad();
-        for (int j = 0; j < NPARTS; j++) {
-            k.k_part[j].kp_start = short(get16(p + 4 + j * 6));
-            k.k_part[j].kp_leng = short(get16(p + 6 + j * 6));
-            k.k_part[j].kp_type = short(get16(p + 8 + j * 6));
-        }
-        if (key_check(&k, reclen, i == 0) != 0)
-            bad();
-        is_index &x = f->ix[i];
-        key_fill(&x, &k);
-        int dupw = p[54];
-        x.height = p[55];
-        x.root = get32(p + 56);
-        if (get16(p + 52) != x.keylen)
-            bad();
-        if (k.k_nparts == 0) {
-            if (x.root != 0 || i != 0)
-                bad();
-            continue;
-        }
-        if ((k.k_flags & ISDUPS) ? (dupw != 2 && dupw != 4) : dupw != 0)
-            bad();
-        x.dupw = dupw;
-        x.cmplen = x.keylen + dupw;
-        x.entlen = x.cmplen + 4;
-        if (x.root < 1 || x.root >= f->nnodes || x.height < 1 || x.height > MAX_HEIGHT
-            || NODE_HDR + 3 * x.entlen > int(ns))
-            bad();
+void dict_decode(is_file *f, const unsigned char *d, size_t len, int64_t idxsize, int64_t datsize) {
+  if (len < DICT_HDR || std::memcmp(d, DICT_MAGIC, 8) != 0 || get16(d + 8) != DICT_VERSION) bad();
+  uint32_t ns = get32(d + 12);
+  int reclen = int(get32(d + 16));
+  size_t nkeys = get16(d + 20);
+  if (ns < 512 || ns > 65536 || (ns & (ns - 1)) != 0 || reclen < 1 || reclen > MAX_RECLEN ||
+      nkeys < 1 || nkeys > MAX_KEYS || DICT_HDR + nkeys * DICT_IXLEN > ns ||
+      DICT_HDR + nkeys * DICT_IXLEN > len)
+    bad();
+  f->nodesize = ns;
+  f->reclen = reclen;
+  f->state = get16(d + 10);
+  f->marked = (f->state & DICT_UNFLUSHED) != 0;
+  f->counter = get64(d + 24);
+  f->nrecords = get64(d + 32);
+  f->maxrec = get64(d + 40);
+  f->nnodes = get32(d + 48);
+  f->freenode = get32(d + 52);
+  f->freeslots = get32(d + 56);
+  f->lsn = get64(d + 64);
+  if (f->nnodes < 1 || f->maxrec > 0x7fffffff || f->nrecords > f->maxrec ||
+      f->freenode >= f->nnodes || f->freeslots >= f->nnodes)
+    bad();
+  if (idxsize >= 0 && int64_t(f->nnodes) * ns > idxsize) bad();
+  if (datsize >= 0 && int64_t(f->maxrec) * (reclen + 1) > datsize) bad();
+  f->ix.assign(nkeys, is_index{});
+  for (size_t i = 0; i < nkeys; i++) {
+    const unsigned char *p = d + DICT_HDR + i * DICT_IXLEN;
+    keydesc k;
+    std::memset(&k, 0, sizeof k);
+    k.k_flags = short(get16(p));
+    k.k_nparts = short(get16(p + 2));
+    if (k.k_nparts < 0 || k.k_nparts > NPARTS) bad();
+    for (int j = 0; j < NPARTS; j++) {
+      k.k_part[j].kp_start = short(get16(p + 4 + j * 6));
+      k.k_part[j].kp_leng = short(get16(p + 6 + j * 6));
+      k.k_part[j].kp_type = short(get16(p + 8 + j * 6));
     }
+    if (key_check(&k, reclen, i == 0) != 0) bad();
+    is_index &x = f->ix[i];
+    key_fill(&x, &k);
+    int dupw = p[54];
+    x.height = p[55];
+    x.root = get32(p + 56);
+    if (get16(p + 52) != x.keylen) bad();
+    if (k.k_nparts == 0) {
+      if (x.root != 0 || i != 0) bad();
+      continue;
+    }
+    if ((k.k_flags & ISDUPS) ? (dupw != 2 && dupw != 4) : dupw != 0) bad();
+    x.dupw = dupw;
+    x.cmplen = x.keylen + dupw;
+    x.entlen = x.cmplen + 4;
+    if (x.root < 1 || x.root >= f->nnodes || x.height < 1 || x.height > MAX_HEIGHT ||
+        NODE_HDR + 3 * x.entlen > int(ns))
+      bad();
+  }
 }
 
-void dict_write(is_file *f)
-{
-    unsigned char d[DICT_HDR + MAX_KEYS * DICT_IXLEN];
-    dict_encode(f, d);
-    io_pwrite(f->idxfd, d, dict_len(f), 0, IO_IDX);
+void dict_write(is_file *f) {
+  unsigned char d[DICT_HDR + MAX_KEYS * DICT_IXLEN];
+  dict_encode(f, d);
+  io_pwrite(f->idxfd, d, dict_len(f), 0, IO_IDX);
 }
 
-static is_page &node_slot(is_file *f, uint32_t n)
-{
-    if (n < 1 || n >= f->nnodes)
-        bad();
-    if (f->nodes.size() <= n)
-        f->nodes.resize(size_t(f->nnodes) + 64, is_page{nullptr, false});
-    return f->nodes[n];
+static is_page &node_slot(is_file *f, uint32_t n) {
+  if (n < 1 || n >= f->nnodes) bad();
+  if (f->nodes.size() <= n) f->nodes.resize(size_t(f->nnodes) + 64, is_page{nullptr, false});
+  return f->nodes[n];
 }
 
 // Page memory comes from slabs freed together by cache_drop: small ones
 // while the cache is small, then 2 MB ones on huge pages, so that a cache
 // of many megabytes costs few address-translation misses.
-static unsigned char *page_alloc(is_file *f, size_t len)
-{
-    if (f->slabs.empty() || f->slab_used + len > f->slab_size) {
-        bool big = f->cached >= SLAB_BIG;
-        size_t size = big ? SLAB_BIG : SLAB_SMALL;
-        void *p = nullptr;
-        if (posix_memalign(&p, big ? SLAB_BIG : 4096, size) != 0)
-            throw std::bad_alloc();
-        if (big)
-            madvise(p, size, MADV_HUGEPAGE); // advice only: failure is harmless
-        f->slabs.push_back(static_cast<unsigned char *>(p));
-        f->slab_size = size;
-        f->slab_used = 0;
-    }
-    unsigned char *r = f->slabs.back() + f->slab_used;
-    f->slab_used += len;
-    f->cached += len;
-    return r;
+static unsigned char *page_alloc(is_file *f, size_t len) {
+  if (f->slabs.empty() || f->slab_used + len > f->slab_size) {
+    bool big = f->cached >= SLAB_BIG;
+    size_t size = big ? SLAB_BIG : SLAB_SMALL;
+    void *p = nullptr;
+    if (posix_memalign(&p, big ? SLAB_BIG : 4096, size) != 0) throw std::bad_alloc();
+    if (big) madvise(p, size, MADV_HUGEPAGE);  // advice only: failure is harmless
+    f->slabs.push_back(static_cast<unsigned char *>(p));
+    f->slab_size = size;
+    f->slab_used = 0;
+  }
+  unsigned char *r = f->slabs.back() + f->slab_used;
+  f->slab_used += len;
+  f->cached += len;
+  return r;
 }
 
-const unsigned char *node_get(is_file *f, uint32_t n)
-{
+const unsigned char *node_get(is_file *f, uint32_t n) {
+  is_page &pg = node_slot(f, n);
+  if (!pg.buf) {
+    unsigned char *b = page_alloc(f, f->nodesize);
+    io_pread(f->idxfd, b, f->nodesize, int64_t(n) * f->nodesize, IO_IDX);
+    pg.buf = b;
+  }
+  return pg.buf;
+}
+
+unsigned char *node_mut(is_file *f, uint32_t n) {
+  node_get(f, n);
+  is_page &pg = f->nodes[n];
+  if (!pg.dirty) {
+    pg.dirty = true;
+    f->dirty_nodes.push_back(n);
+  }
+  f->touched = true;
+  return pg.buf;
+}
+
+uint32_t node_alloc(is_file *f, uint8_t type, int level) {
+  uint32_t n;
+  unsigned char *p;
+  if (f->freenode) {
+    n = f->freenode;
+    p = node_mut(f, n);
+    if (p[0] != NODE_FREE) bad();
+    f->freenode = get32(p + 4);
+    if (f->freenode >= f->nnodes) bad();
+  } else {
+    if (f->nnodes == 0xffffffffu) is_throw(ENOFREE);
+    n = f->nnodes++;
     is_page &pg = node_slot(f, n);
-    if (!pg.buf) {
-        unsigned char *b = page_alloc(f, f->nodesize);
-        io_pread(f->idxfd, b, f->nodesize, int64_t(n) * f->nodesize, IO_IDX);
-        pg.buf = b;
-    }
-    return pg.buf;
+    pg.buf = page_alloc(f, f->nodesize);
+    pg.dirty = true;
+    f->dirty_nodes.push_back(n);
+    f->touched = true;
+    p = pg.buf;
+  }
+  std::memset(p, 0, f->nodesize);
+  p[0] = type;
+  p[1] = uint8_t(level);
+  return n;
 }
 
-unsigned char *node_mut(is_file *f, uint32_t n)
-{
-    node_get(f, n);
-    is_page &pg = f->nodes[n];
+void node_free(is_file *f, uint32_t n) {
+  unsigned char *p = node_mut(f, n);
+  std::memset(p, 0, f->nodesize);
+  p[0] = NODE_FREE;
+  put32(p + 4, f->freenode);
+  f->freenode = n;
+}
+
+static unsigned char *block_get(is_file *f, uint64_t b, bool mut) {
+  if (f->blocks.size() <= b) f->blocks.resize(size_t(b) + 256, is_page{nullptr, false});
+  is_page &pg = f->blocks[b];
+  if (!pg.buf) {
+    unsigned char *m = page_alloc(f, DATA_BLOCK);
+    io_pread(f->datfd, m, DATA_BLOCK, int64_t(b) * DATA_BLOCK, IO_DAT);
+    pg.buf = m;
+  }
+  if (mut) {
     if (!pg.dirty) {
-        pg.dirty = true;
-        f->dirty_nodes.push_back(n);
+      pg.dirty = true;
+      f->dirty_blocks.push_back(uint32_t(b));
     }
     f->touched = true;
-    return pg.buf;
-}
-
-uint32_t node_alloc(is_file *f, uint8_t type, int level)
-{
-    uint32_t n;
-    unsigned char *p;
-    if (f->freenode) {
-        n = f->freenode;
-        p = node_mut(f, n);
-        if (p[0] != NODE_FREE)
-            bad();
-        f->freenode = get32(p + 4);
-        if (f->freenode >= f->nnodes)
-            bad();
-    } else {
-        if (f->nnodes == 0xffffffffu)
-            is_throw(ENOFREE);
-        n = f->nnodes++;
-        is_page &pg = node_slot(f, n);
-        pg.buf = page_alloc(f, f->nodesize);
-        pg.dirty = true;
-        f->dirty_nodes.push_back(n);
-        f->touched = true;
-        p = pg.buf;
-    }
-    std::memset(p, 0, f->nodesize);
-    p[0] = type;
-    p[1] = uint8_t(level);
-    return n;
-}
-
-void node_free(is_file *f, uint32_t n)
-{
-    unsigned char *p = node_mut(f, n);
-    std::memset(p, 0, f->nodesize);
-    p[0] = NODE_FREE;
-    put32(p + 4, f->freenode);
-    f->freenode = n;
-}
-
-static unsigned char *block_get(is_file *f, uint64_t b, bool mut)
-{
-    if (f->blocks.size() <= b)
-        f->blocks.resize(size_t(b) + 256, is_page{nullptr, false});
-    is_page &pg = f->blocks[b];
-    if (!pg.buf) {
-        unsigned char *m = page_alloc(f, DATA_BLOCK);
-        io_pread(f->datfd, m, DATA_BLOCK, int64_t(b) * DATA_BLOCK, IO_DAT);
-        pg.buf = m;
-    }
-    if (mut) {
-        if (!pg.dirty) {
-            pg.dirty = true;
-            f->dirty_blocks.push_back(uint32_t(b));
-        }
-        f->touched = true;
-    }
-    return pg.buf;
+  }
+  return pg.buf;
 }
 
 // Copies len bytes at data-file offset off into or out of the cache.
-static void data_copy(is_file *f, uint64_t off, unsigned char *buf, size_t len, bool write)
-{
-    while (len > 0) {
-        uint64_t b = off / DATA_BLOCK;
-        size_t in = size_t(off % DATA_BLOCK);
-        size_t n = std::min(len, size_t(DATA_BLOCK) - in);
-        unsigned char *pg = block_get(f, b, write);
-        if (write)
-            std::memcpy(pg + in, buf, n);
-        else
-            std::memcpy(buf, pg + in, n);
-        off += n;
-        buf += n;
-        len -= n;
-    }
+static void data_copy(is_file *f, uint64_t off, unsigned char *buf, size_t len, bool write) {
+  while (len > 0) {
+    uint64_t b = off / DATA_BLOCK;
+    size_t in = size_t(off % DATA_BLOCK);
+    size_t n = std::min(len, size_t(DATA_BLOCK) - in);
+    unsigned char *pg = block_get(f, b, write);
+    if (write)
+      std::memcpy(pg + in, buf, n);
+    else
+      std::memcpy(buf, pg + in, n);
+    off += n;
+    buf += n;
+    len -= n;
+  }
 }
 
 // Reads record r (1..maxrec) and its state byte.
-void rec_read(is_file *f, uint32_t r, unsigned char *buf, uint8_t *state)
-{
-    if (r < 1 || r > f->maxrec)
-        bad();
-    uint64_t off = uint64_t(r - 1) * uint64_t(f->reclen + 1);
-    uint64_t b = off / DATA_BLOCK;
-    size_t in = size_t(off % DATA_BLOCK);
-    if (in + size_t(f->reclen) + 1 <= DATA_BLOCK) { // the common case: one block
-        const unsigned char *pg = block_get(f, b, false);
-        std::memcpy(buf, pg + in, size_t(f->reclen));
-        *state = pg[in + size_t(f->reclen)];
-        return;
-    }
-    data_copy(f, off, buf, size_t(f->reclen), false);
-    data_copy(f, off + uint64_t(f->reclen), state, 1, false);
+void rec_read(is_file *f, uint32_t r, unsigned char *buf, uint8_t *state) {
+  if (r < 1 || r > f->maxrec) bad();
+  uint64_t off = uint64_t(r - 1) * uint64_t(f->reclen + 1);
+  uint64_t b = off / DATA_BLOCK;
+  size_t in = size_t(off % DATA_BLOCK);
+  if (in + size_t(f->reclen) + 1 <= DATA_BLOCK) {  // the common case: one block
+    const unsigned char *pg = block_get(f, b, false);
+    std::memcpy(buf, pg + in, size_t(f->reclen));
+    *state = pg[in + size_t(f->reclen)];
+    return;
+  }
+  data_copy(f, off, buf, size_t(f->reclen), false);
+  data_copy(f, off + uint64_t(f->reclen), state, 1, false);
 }
 
 // The record r with its state byte in the cache when it lies in one
 // block, else nullptr.
-const unsigned char *rec_peek(is_file *f, uint32_t r)
-{
-    if (r < 1 || r > f->maxrec)
-        bad();
-    uint64_t off = uint64_t(r - 1) * uint64_t(f->reclen + 1);
-    size_t in = size_t(off % DATA_BLOCK);
-    if (in + size_t(f->reclen) + 1 > DATA_BLOCK)
-        return nullptr;
-    return block_get(f, off / DATA_BLOCK, false) + in;
+const unsigned char *rec_peek(is_file *f, uint32_t r) {
+  if (r < 1 || r > f->maxrec) bad();
+  uint64_t off = uint64_t(r - 1) * uint64_t(f->reclen + 1);
+  size_t in = size_t(off % DATA_BLOCK);
+  if (in + size_t(f->reclen) + 1 > DATA_BLOCK) return nullptr;
+  return block_get(f, off / DATA_BLOCK, false) + in;
 }
 
 // Asks the processor to fetch record r when its block is cached.
-void rec_prefetch(const is_file *f, uint32_t r)
-{
-    uint64_t off = uint64_t(r - 1) * uint64_t(f->reclen + 1);
-    uint64_t b = off / DATA_BLOCK;
-    if (r >= 1 && b < f->blocks.size() && f->blocks[b].buf)
-        __builtin_prefetch(f->blocks[b].buf + off % DATA_BLOCK);
+void rec_prefetch(const is_file *f, uint32_t r) {
+  uint64_t off = uint64_t(r - 1) * uint64_t(f->reclen + 1);
+  uint64_t b = off / DATA_BLOCK;
+  if (r >= 1 && b < f->blocks.size() && f->blocks[b].buf)
+    __builtin_prefetch(f->blocks[b].buf + off % DATA_BLOCK);
 }
 
-uint8_t rec_state(is_file *f, uint32_t r)
-{
-    if (r < 1 || r > f->maxrec)
-        bad();
-    uint64_t off = uint64_t(r - 1) * uint64_t(f->reclen + 1) + uint64_t(f->reclen);
-    const unsigned char *pg = block_get(f, off / DATA_BLOCK, false);
-    return pg[off % DATA_BLOCK];
+uint8_t rec_state(is_file *f, uint32_t r) {
+  if (r < 1 || r > f->maxrec) bad();
+  uint64_t off = uint64_t(r - 1) * uint64_t(f->reclen + 1) + uint64_t(f->reclen);
+  const unsigned char *pg = block_get(f, off / DATA_BLOCK, false);
+  return pg[off % DATA_BLOCK];
 }
 
-void rec_write(is_file *f, uint32_t r, const unsigned char *buf, uint8_t state)
-{
-    if (r < 1 || r > f->maxrec)
-        bad();
-    uint64_t off = uint64_t(r - 1) * uint64_t(f->reclen + 1);
-    if (buf)
-        data_copy(f, off, const_cast<unsigned char *>(buf), size_t(f->reclen), true);
-    data_copy(f, off + uint64_t(f->reclen), &state, 1, true);
+void rec_write(is_file *f, uint32_t r, const unsigned char *buf, uint8_t state) {
+  if (r < 1 || r > f->maxrec) bad();
+  uint64_t off = uint64_t(r - 1) * uint64_t(f->reclen + 1);
+  if (buf) data_copy(f, off, const_cast<unsigned char *>(buf), size_t(f->reclen), true);
+  data_copy(f, off + uint64_t(f->reclen), &state, 1, true);
 }
 
-void cache_drop(is_file *f)
-{
-    f->nodes.clear();
-    f->blocks.clear();
-    for (unsigned char *s : f->slabs)
-        std::free(s);
-    f->slabs.clear();
-    f->slab_used = f->slab_size = 0;
-    f->cached = 0;
-    f->dirty_nodes.clear();
-    f->dirty_blocks.clear();
-    f->mods++;
+void cache_drop(is_file *f) {
+  f->nodes.clear();
+  f->blocks.clear();
+  for (unsigned char *s : f->slabs) std::free(s);
+  f->slabs.clear();
+  f->slab_used = f->slab_size = 0;
+  f->cached = 0;
+  f->dirty_nodes.clear();
+  f->dirty_blocks.clear();
+  f->mods++;
 }
 
 // Writes runs of consecutive dirty pages with one call each.
 static void write_runs(is_file *f, std::vector<uint32_t> &list, std::vector<is_page> &pages,
-                       size_t unit, int fd, int code, uint64_t end)
-{
-    std::sort(list.begin(), list.end());
-    std::vector<unsigned char> run;
-    size_t i = 0;
-    while (i < list.size()) {
-        size_t j = i + 1;
-        while (j < list.size() && list[j] == list[j - 1] + 1 && j - i < 256)
-            j++;
-        uint64_t start = uint64_t(list[i]) * unit;
-        uint64_t len = std::min<uint64_t>(uint64_t(j - i) * unit, end > start ? end - start : 0);
-        if (len > 0) {
-            if (j - i == 1) {
-                io_pwrite(fd, pages[list[i]].buf, size_t(len), int64_t(start), code);
-            } else {
-                run.resize(size_t(j - i) * unit);
-                for (size_t k = i; k < j; k++)
-                    std::memcpy(run.data() + (k - i) * unit, pages[list[k]].buf, unit);
-                io_pwrite(fd, run.data(), size_t(len), int64_t(start), code);
-            }
-        }
-        i = j;
+                       size_t unit, int fd, int code, uint64_t end) {
+  std::sort(list.begin(), list.end());
+  std::vector<unsigned char> run;
+  size_t i = 0;
+  while (i < list.size()) {
+    size_t j = i + 1;
+    while (j < list.size() && list[j] == list[j - 1] + 1 && j - i < 256) j++;
+    uint64_t start = uint64_t(list[i]) * unit;
+    uint64_t len = std::min<uint64_t>(uint64_t(j - i) * unit, end > start ? end - start : 0);
+    if (len > 0) {
+      if (j - i == 1) {
+        io_pwrite(fd, pages[list[i]].buf, size_t(len), int64_t(start), code);
+      } else {
+        run.resize(size_t(j - i) * unit);
+        for (size_t k = i; k < j; k++)
+          std::memcpy(run.data() + (k - i) * unit, pages[list[k]].buf, unit);
+        io_pwrite(fd, run.data(), size_t(len), int64_t(start), code);
+      }
     }
-    for (uint32_t n : list)
-        pages[n].dirty = false;
-    list.clear();
-    (void)f;
+    i = j;
+  }
+  for (uint32_t n : list) pages[n].dirty = false;
+  list.clear();
+  (void)f;
 }
 
 // Makes sure the disk holds the blocks up to end of a file, so that a full
 // disk stops a flush before it writes anything rather than half-way.
-static void reserve(int fd, int64_t *room, uint64_t end, int filecode)
-{
-    constexpr int64_t CHUNK = int64_t{1} << 20;
-    if (*room < 0)
-        io_sync_size(fd, room);
-    if (int64_t(end) <= *room)
-        return;
-    int64_t upto = (int64_t(end) + CHUNK - 1) / CHUNK * CHUNK;
-    if (io_reserve(fd, *room, upto - *room, filecode))
-        *room = upto;
-    else
-        *room = INT64_MAX; // the file system cannot: write and see
+static void reserve(int fd, int64_t *room, uint64_t end, int filecode) {
+  constexpr int64_t CHUNK = int64_t{1} << 20;
+  if (*room < 0) io_sync_size(fd, room);
+  if (int64_t(end) <= *room) return;
+  int64_t upto = (int64_t(end) + CHUNK - 1) / CHUNK * CHUNK;
+  if (io_reserve(fd, *room, upto - *room, filecode))
+    *room = upto;
+  else
+    *room = INT64_MAX;  // the file system cannot: write and see
 }
 
-void cache_flush(is_file *f)
-{
-    if (f->dirty_nodes.empty() && f->dirty_blocks.empty() && !f->dict_dirty)
-        return;
-    reserve(f->datfd, &f->dat_room, f->maxrec * uint64_t(f->reclen + 1), IO_DAT);
-    reserve(f->idxfd, &f->idx_room, uint64_t(f->nnodes) * f->nodesize, IO_IDX);
-    f->state |= DICT_UNFLUSHED;
-    f->counter++; // other processes drop their caches even if this flush fails
-    dict_write(f);
-    write_runs(f, f->dirty_blocks, f->blocks, DATA_BLOCK, f->datfd, IO_DAT,
-               f->maxrec * uint64_t(f->reclen + 1));
-    write_runs(f, f->dirty_nodes, f->nodes, f->nodesize, f->idxfd, IO_IDX,
-               uint64_t(f->nnodes) * f->nodesize);
-    if (!f->damaged && !f->marked) // a mark found on disk stays for the checker
-        f->state &= uint16_t(~DICT_UNFLUSHED);
-    f->counter++;
-    dict_write(f);
-    f->dict_dirty = false;
+void cache_flush(is_file *f) {
+  if (f->dirty_nodes.empty() && f->dirty_blocks.empty() && !f->dict_dirty) return;
+  reserve(f->datfd, &f->dat_room, f->maxrec * uint64_t(f->reclen + 1), IO_DAT);
+  reserve(f->idxfd, &f->idx_room, uint64_t(f->nnodes) * f->nodesize, IO_IDX);
+  f->state |= DICT_UNFLUSHED;
+  f->counter++;  // other processes drop their caches even if this flush fails
+  dict_write(f);
+  write_runs(f, f->dirty_blocks, f->blocks, DATA_BLOCK, f->datfd, IO_DAT,
+             f->maxrec * uint64_t(f->reclen + 1));
+  write_runs(f, f->dirty_nodes, f->nodes, f->nodesize, f->idxfd, IO_IDX,
+             uint64_t(f->nnodes) * f->nodesize);
+  if (!f->damaged && !f->marked)  // a mark found on disk stays for the checker
+    f->state &= uint16_t(~DICT_UNFLUSHED);
+  f->counter++;
+  dict_write(f);
+  f->dict_dirty = false;
 }
 
 // Forgets the changes of a failed call on a shared file: the pages it
 // changed and the dictionary are read again by the next call.
-void cache_discard(is_file *f)
-{
-    cache_drop(f);
-    f->counter = ~uint64_t{0};
-    f->dict_dirty = false;
+void cache_discard(is_file *f) {
+  cache_drop(f);
+  f->counter = ~uint64_t{0};
+  f->dict_dirty = false;
 }
 
 // The free slot list: pages of record numbers, the head page last in,
 // its last number first out.
-void slot_push(is_file *f, uint32_t r)
-{
-    uint32_t cap = (f->nodesize - NODE_HDR) / 4;
-    if (f->freeslots) {
-        unsigned char *p = node_mut(f, f->freeslots);
-        uint32_t c = get16(p + 2);
-        if (p[0] != NODE_SLOTS || c > cap)
-            bad();
-        if (c < cap) {
-            put32(p + NODE_HDR + c * 4, r);
-            put16(p + 2, c + 1);
-            return;
-        }
+void slot_push(is_file *f, uint32_t r) {
+  uint32_t cap = (f->nodesize - NODE_HDR) / 4;
+  if (f->freeslots) {
+    unsigned char *p = node_mut(f, f->freeslots);
+    uint32_t c = get16(p + 2);
+    if (p[0] != NODE_SLOTS || c > cap) bad();
+    if (c < cap) {
+      put32(p + NODE_HDR + c * 4, r);
+      put16(p + 2, c + 1);
+      return;
     }
-    uint32_t n = node_alloc(f, NODE_SLOTS, 0);
-    unsigned char *p = node_mut(f, n);
-    put32(p + 4, f->freeslots);
-    put32(p + NODE_HDR, r);
-    put16(p + 2, 1);
-    f->freeslots = n;
+  }
+  uint32_t n = node_alloc(f, NODE_SLOTS, 0);
+  unsigned char *p = node_mut(f, n);
+  put32(p + 4, f->freeslots);
+  put32(p + NODE_HDR, r);
+  put16(p + 2, 1);
+  f->freeslots = n;
 }
 
 // A free record number, or 0 when the list is empty.
-uint32_t slot_pop(is_file *f)
-{
-    while (f->freeslots) {
-        uint32_t n = f->freeslots;
-        const unsigned char *q = node_get(f, n);
-        uint32_t c = get16(q + 2);
-        if (q[0] != NODE_SLOTS || c > (f->nodesize - NODE_HDR) / 4)
-            bad();
-        if (c == 0) {
-            f->freeslots = get32(q + 4);
-            if (f->freeslots >= f->nnodes)
-                bad();
-            node_free(f, n);
-            continue;
-        }
-        unsigned char *p = node_mut(f, n);
-        uint32_t r = get32(p + NODE_HDR + (c - 1) * 4);
-        put16(p + 2, c - 1);
-        if (c == 1) {
-            f->freeslots = get32(p + 4);
-            if (f->freeslots >= f->nnodes)
-                bad();
-            node_free(f, n);
-        }
-        if (r < 1 || r > f->maxrec)
-            bad();
-        return r;
+uint32_t slot_pop(is_file *f) {
+  while (f->freeslots) {
+    uint32_t n = f->freeslots;
+    const unsigned char *q = node_get(f, n);
+    uint32_t c = get16(q + 2);
+    if (q[0] != NODE_SLOTS || c > (f->nodesize - NODE_HDR) / 4) bad();
+    if (c == 0) {
+      f->freeslots = get32(q + 4);
+      if (f->freeslots >= f->nnodes) bad();
+      node_free(f, n);
+      continue;
     }
-    return 0;
+    unsigned char *p = node_mut(f, n);
+    uint32_t r = get32(p + NODE_HDR + (c - 1) * 4);
+    put16(p + 2, c - 1);
+    if (c == 1) {
+      f->freeslots = get32(p + 4);
+      if (f->freeslots >= f->nnodes) bad();
+      node_free(f, n);
+    }
+    if (r < 1 || r > f->maxrec) bad();
+    return r;
+  }
+  return 0;
 }
 
 // Starts a call: on a shared file takes the per-call lock and drops the
 // cache when another process changed the file since.
-void call_begin(is_file *f, bool write)
-{
-    if (write && f->damaged)
-        is_throw(EBADFILE);
-    f->touched = false;
-    if (f->nexcl > 0) {
-        if (f->cached > cs.limit) {
-            cache_flush(f);
-            cache_drop(f);
-        }
-        return;
+void call_begin(is_file *f, bool write) {
+  if (write && f->damaged) is_throw(EBADFILE);
+  f->touched = false;
+  if (f->nexcl > 0) {
+    if (f->cached > cs.limit) {
+      cache_flush(f);
+      cache_drop(f);
     }
-    lock_tree(f, write);
-    f->in_call = true;
-    f->call_write = write;
-    try {
-        if (write && !f->filelock && lock_file_other(f))
-            is_throw(EFLOCKED);
-        // the change counter, from the mapped dictionary when there is one
-        unsigned char d[DICT_HDR + MAX_KEYS * DICT_IXLEN];
-        size_t len = dict_len(f);
-        if (f->map)
-            std::memcpy(d, f->map, DICT_HDR);
-        else
-            io_pread(f->idxfd, d, len, 0, IO_IDX);
-        if (get64(d + 24) != f->counter || f->cached > cs.limit) {
-            if (f->map)
-                std::memcpy(d, f->map, len);
-            size_t nkeys = f->ix.size();
-            cache_drop(f);
-            dict_decode(f, d, len, -1, -1);
-            if (f->ix.size() != nkeys)
-                bad();
-        }
-    } catch (...) {
-        f->in_call = false;
-        unlock_tree(f);
-        throw;
+    return;
+  }
+  lock_tree(f, write);
+  f->in_call = true;
+  f->call_write = write;
+  try {
+    if (write && !f->filelock && lock_file_other(f)) is_throw(EFLOCKED);
+    // the change counter, from the mapped dictionary when there is one
+    unsigned char d[DICT_HDR + MAX_KEYS * DICT_IXLEN];
+    size_t len = dict_len(f);
+    if (f->map)
+      std::memcpy(d, f->map, DICT_HDR);
+    else
+      io_pread(f->idxfd, d, len, 0, IO_IDX);
+    if (get64(d + 24) != f->counter || f->cached > cs.limit) {
+      if (f->map) std::memcpy(d, f->map, len);
+      size_t nkeys = f->ix.size();
+      cache_drop(f);
+      dict_decode(f, d, len, -1, -1);
+      if (f->ix.size() != nkeys) bad();
     }
+  } catch (...) {
+    f->in_call = false;
+    unlock_tree(f);
+    throw;
+  }
 }
 
 // Ends a call: flushes the changes of a shared file and drops the lock.
 // After a failure (ok false) half-made changes are discarded on a shared
 // file; on an exclusive one they mark the file damaged.
-void call_end(is_file *f, bool ok)
-{
-    if (f->nexcl > 0) {
-        if (!ok && f->touched)
-            f->damaged = true;
-        return;
+void call_end(is_file *f, bool ok) {
+  if (f->nexcl > 0) {
+    if (!ok && f->touched) f->damaged = true;
+    return;
+  }
+  if (!f->in_call) return;
+  if (f->call_write) {
+    if (ok) {
+      try {
+        cache_flush(f);
+      } catch (...) {
+        cache_discard(f);
+        f->in_call = false;
+        unlock_tree(f);
+        throw;
+      }
+    } else if (f->touched) {
+      cache_discard(f);
     }
-    if (!f->in_call)
-        return;
-    if (f->call_write) {
-        if (ok) {
-            try {
-                cache_flush(f);
-            } catch (...) {
-                cache_discard(f);
-                f->in_call = false;
-                unlock_tree(f);
-                throw;
-            }
-        } else if (f->touched) {
-            cache_discard(f);
-        }
-    }
-    f->in_call = false;
-    unlock_tree(f);
+  }
+  f->in_call = false;
+  unlock_tree(f);
 }
 
-} // namespace isam
+}  // namespace isam

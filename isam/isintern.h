@@ -23,159 +23,171 @@ namespace isam {
 // Layout constants (docs/isam-format.md).
 constexpr char DICT_MAGIC[9] = "QUILISAM";
 constexpr int DICT_VERSION = 1;
-constexpr int DICT_HDR = 128;       // bytes of the dictionary header
-constexpr int DICT_IXLEN = 64;      // bytes of one index description
-constexpr int NODE_HDR = 16;        // bytes of a node header
-constexpr int NODE_SIZE = 4096;     // node size of new files
-constexpr int DATA_BLOCK = 4096;    // cache unit of the data file
+constexpr int DICT_HDR = 128;     // bytes of the dictionary header
+constexpr int DICT_IXLEN = 64;    // bytes of one index description
+constexpr int NODE_HDR = 16;      // bytes of a node header
+constexpr int NODE_SIZE = 4096;   // node size of new files
+constexpr int DATA_BLOCK = 4096;  // cache unit of the data file
 constexpr int MAX_RECLEN = 32511;
 constexpr int MAX_HEIGHT = 24;
-constexpr int MAX_KEYS = 512;         // indexes per file (also bounded by the node size)
-constexpr int MAX_ENT = MAXKEYSIZE + 4 + 4; // key + duplicate counter + number
+constexpr int MAX_KEYS = 512;                // indexes per file (also bounded by the node size)
+constexpr int MAX_ENT = MAXKEYSIZE + 4 + 4;  // key + duplicate counter + number
 
 enum : uint8_t { NODE_LEAF = 1, NODE_INNER = 2, NODE_FREE = 3, NODE_SLOTS = 4 };
 enum : uint8_t { SLOT_FREE = 0, SLOT_LIVE = 1 };
-enum : uint16_t { DICT_UNFLUSHED = 1 }; // dictionary state bits
+enum : uint16_t { DICT_UNFLUSHED = 1 };  // dictionary state bits
 
 // Lock bytes, far beyond any real data.
 constexpr int64_t LOCK_BASE = int64_t{1} << 40;
-constexpr int64_t LOCK_OPEN = LOCK_BASE;     // on .idx: shared per opener
-constexpr int64_t LOCK_TREE = LOCK_BASE + 1; // on .idx: per-call lock
-constexpr int64_t LOCK_FILE = LOCK_BASE + 2; // on .idx: islock
-constexpr int64_t LOCK_REC = LOCK_BASE;      // on .dat: + record number
+constexpr int64_t LOCK_OPEN = LOCK_BASE;      // on .idx: shared per opener
+constexpr int64_t LOCK_TREE = LOCK_BASE + 1;  // on .idx: per-call lock
+constexpr int64_t LOCK_FILE = LOCK_BASE + 2;  // on .idx: islock
+constexpr int64_t LOCK_REC = LOCK_BASE;       // on .dat: + record number
 
 struct is_error {
-    int err; // iserrno value
+  int err;  // iserrno value
 };
 [[noreturn]] void is_throw(int err);
 
 struct is_index {
-    keydesc kd;       // as built, k_len set
-    int keylen;       // bytes of the (transformed) key
-    int dupw;         // width of the duplicate counter, 0 when unique
-    int cmplen;       // keylen + dupw: what orders the entries
-    int entlen;       // cmplen + 4: leaf entry (number) or inner entry (child)
-    uint32_t root;    // root node, 0 for a part-less index
-    int height;       // levels, 1 when the root is a leaf
+  keydesc kd;     // as built, k_len set
+  int keylen;     // bytes of the (transformed) key
+  int dupw;       // width of the duplicate counter, 0 when unique
+  int cmplen;     // keylen + dupw: what orders the entries
+  int entlen;     // cmplen + 4: leaf entry (number) or inner entry (child)
+  uint32_t root;  // root node, 0 for a part-less index
+  int height;     // levels, 1 when the root is a leaf
 };
 
 struct is_page {
-    unsigned char *buf; // page contents
-    bool dirty;         // changed since the last flush
+  unsigned char *buf;  // page contents
+  bool dirty;          // changed since the last flush
 };
 
 struct is_file {
-    std::string name;         // base name as opened (updated by rename)
-    int idxfd = -1;           // NAME.idx
-    int datfd = -1;           // NAME.dat
-    bool writable = false;    // descriptors opened read-write
-    const unsigned char *map = nullptr; // the dictionary node mapped shared, or nullptr
-    size_t maplen = 0;        // its length
-    int64_t dat_room = -1, idx_room = -1; // bytes known allocated on disk (-1 unknown)
-    uint64_t dev = 0, ino = 0; // identity of NAME.dat
-    int nopen = 0;            // ISAM descriptors on this file
-    int nexcl = 0;            // of which opened ISEXCLLOCK
-    bool filelock = false;    // islock held
-    bool damaged = false;     // a change failed half-way: refuse more changes
-    bool marked = false;      // the dictionary came marked unflushed from disk
-    bool touched = false;     // the current call changed a page
-    bool dict_dirty = false;  // dictionary changed since the last flush
-    // dictionary
-    uint32_t nodesize = 0;
-    int reclen = 0;
-    uint16_t state = 0;       // DICT_* bits as on disk
-    uint64_t counter = 0;     // change counter
-    uint64_t nrecords = 0;    // live records
-    uint64_t maxrec = 0;      // highest record number ever given
-    uint32_t nnodes = 0;      // nodes in .idx, dictionary included
-    uint32_t freenode = 0;    // head of the free node list
-    uint32_t freeslots = 0;   // head page of the free slot list
-    uint64_t lsn = 0;         // log sequence number (reserved)
-    std::vector<is_index> ix; // indexes, [0] the primary
-    // cache
-    std::vector<is_page> nodes;   // by node number
-    std::vector<is_page> blocks;  // data blocks by number
-    std::vector<uint32_t> dirty_nodes, dirty_blocks;
-    size_t cached = 0;        // bytes held by the cache
-    std::vector<unsigned char *> slabs; // memory of the cached pages
-    size_t slab_size = 0, slab_used = 0; // of the last slab
-    uint64_t mods = 0;        // in-process change count (cursor hints)
-    bool in_call = false;     // the per-call lock is held
-    bool call_write = false;  // ... for a change
-    // record locks held by this process: record number -> isfd
-    std::map<uint32_t, int> locks;
-    std::vector<unsigned char> scratch; // a record's worth of working space
+  std::string name;                      // base name as opened (updated by rename)
+  int idxfd = -1;                        // NAME.idx
+  int datfd = -1;                        // NAME.dat
+  bool writable = false;                 // descriptors opened read-write
+  const unsigned char *map = nullptr;    // the dictionary node mapped shared, or nullptr
+  size_t maplen = 0;                     // its length
+  int64_t dat_room = -1, idx_room = -1;  // bytes known allocated on disk (-1 unknown)
+  uint64_t dev = 0, ino = 0;             // identity of NAME.dat
+  int nopen = 0;                         // ISAM descriptors on this file
+  int nexcl = 0;                         // of which opened ISEXCLLOCK
+  bool filelock = false;                 // islock held
+  bool damaged = false;                  // a change failed half-way: refuse more changes
+  bool marked = false;                   // the dictionary came marked unflushed from disk
+  bool touched = false;                  // the current call changed a page
+  bool dict_dirty = false;               // dictionary changed since the last flush
+  // dictionary
+  uint32_t nodesize = 0;
+  int reclen = 0;
+  uint16_t state = 0;        // DICT_* bits as on disk
+  uint64_t counter = 0;      // change counter
+  uint64_t nrecords = 0;     // live records
+  uint64_t maxrec = 0;       // highest record number ever given
+  uint32_t nnodes = 0;       // nodes in .idx, dictionary included
+  uint32_t freenode = 0;     // head of the free node list
+  uint32_t freeslots = 0;    // head page of the free slot list
+  uint64_t lsn = 0;          // log sequence number (reserved)
+  std::vector<is_index> ix;  // indexes, [0] the primary
+  // cache
+  std::vector<is_page> nodes;   // by node number
+  std::vector<is_page> blocks;  // data blocks by number
+  std::vector<uint32_t> dirty_nodes, dirty_blocks;
+  size_t cached = 0;                    // bytes held by the cache
+  std::vector<unsigned char *> slabs;   // memory of the cached pages
+  size_t slab_size = 0, slab_used = 0;  // of the last slab
+  uint64_t mods = 0;                    // in-process change count (cursor hints)
+  bool in_call = false;                 // the per-call lock is held
+  bool call_write = false;              // ... for a change
+  // record locks held by this process: record number -> isfd
+  std::map<uint32_t, int> locks;
+  std::vector<unsigned char> scratch;  // a record's worth of working space
 };
 
 enum pos_state { P_UNDEF, P_BEGIN, P_END, P_START, P_ON, P_HOLE };
 
 struct is_path {
-    int depth = 0;                  // levels filled
-    uint32_t node[MAX_HEIGHT];      // node at each level, [0] the root
-    int slot[MAX_HEIGHT];           // entry at each level
+  int depth = 0;              // levels filled
+  uint32_t node[MAX_HEIGHT];  // node at each level, [0] the root
+  int slot[MAX_HEIGHT];       // entry at each level
 };
 
 struct is_fd {
-    is_file *f = nullptr;     // shared file
-    int mode = 0;             // open mode
-    int cur = 1;              // current index, 0 = record-number order
-    int plen = 0;             // partial key length from isstart, 0 = whole
-    pos_state pos = P_UNDEF;  // position state
-    unsigned char ent[MAX_ENT]; // position entry: ordering bytes + number
-    uint32_t recnum = 0;      // record of the position entry
-    is_path hint;             // path to ent while hint_mods is current
-    uint64_t hint_mods = ~uint64_t{0};
-    uint32_t autolock = 0;    // record held by ISAUTOLOCK
+  is_file *f = nullptr;        // shared file
+  int mode = 0;                // open mode
+  int cur = 1;                 // current index, 0 = record-number order
+  int plen = 0;                // partial key length from isstart, 0 = whole
+  pos_state pos = P_UNDEF;     // position state
+  unsigned char ent[MAX_ENT];  // position entry: ordering bytes + number
+  uint32_t recnum = 0;         // record of the position entry
+  is_path hint;                // path to ent while hint_mods is current
+  uint64_t hint_mods = ~uint64_t{0};
+  uint32_t autolock = 0;  // record held by ISAUTOLOCK
 };
 
 // --- big-endian helpers
-inline uint32_t get32(const unsigned char *p)
-{
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+inline uint32_t get32(const unsigned char *p) {
+  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
-inline uint16_t get16(const unsigned char *p) { return uint16_t(p[0] << 8 | p[1]); }
-inline uint64_t get64(const unsigned char *p) { return uint64_t(get32(p)) << 32 | get32(p + 4); }
-inline void put16(unsigned char *p, uint32_t v) { p[0] = uint8_t(v >> 8); p[1] = uint8_t(v); }
-inline void put32(unsigned char *p, uint32_t v)
-{
-    p[0] = uint8_t(v >> 24); p[1] = uint8_t(v >> 16); p[2] = uint8_t(v >> 8); p[3] = uint8_t(v);
+inline uint16_t get16(const unsigned char *p) {
+  return uint16_t(p[0] << 8 | p[1]);
 }
-inline void put64(unsigned char *p, uint64_t v) { put32(p, uint32_t(v >> 32)); put32(p + 4, uint32_t(v)); }
+inline uint64_t get64(const unsigned char *p) {
+  return uint64_t(get32(p)) << 32 | get32(p + 4);
+}
+inline void put16(unsigned char *p, uint32_t v) {
+  p[0] = uint8_t(v >> 8);
+  p[1] = uint8_t(v);
+}
+inline void put32(unsigned char *p, uint32_t v) {
+  p[0] = uint8_t(v >> 24);
+  p[1] = uint8_t(v >> 16);
+  p[2] = uint8_t(v >> 8);
+  p[3] = uint8_t(v);
+}
+inline void put64(unsigned char *p, uint64_t v) {
+  put32(p, uint32_t(v >> 32));
+  put32(p + 4, uint32_t(v));
+}
 
 // Byte-wise comparison of short keys, eight bytes at a time.
-inline int key_cmp(const unsigned char *a, const unsigned char *b, size_t n)
-{
-    while (n >= 8) {
-        uint64_t x, y;
-        std::memcpy(&x, a, 8);
-        std::memcpy(&y, b, 8);
-        if (x != y) {
-            x = __builtin_bswap64(x);
-            y = __builtin_bswap64(y);
-            return x < y ? -1 : 1;
-        }
-        a += 8;
-        b += 8;
-        n -= 8;
+inline int key_cmp(const unsigned char *a, const unsigned char *b, size_t n) {
+  while (n >= 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a, 8);
+    std::memcpy(&y, b, 8);
+    if (x != y) {
+      x = __builtin_bswap64(x);
+      y = __builtin_bswap64(y);
+      return x < y ? -1 : 1;
     }
-    for (; n > 0; n--, a++, b++)
-        if (*a != *b)
-            return *a < *b ? -1 : 1;
-    return 0;
+    a += 8;
+    b += 8;
+    n -= 8;
+  }
+  for (; n > 0; n--, a++, b++)
+    if (*a != *b) return *a < *b ? -1 : 1;
+  return 0;
 }
 
 // --- isio.cpp: the system calls (one place, so tests can make them fail)
 int io_open(const char *path, int flags, int perm);
 void io_close(int fd);
-void io_pread(int fd, void *buf, size_t len, int64_t off, int filecode);  // throws; zero-fills past the end
-void io_pwrite(int fd, const void *buf, size_t len, int64_t off, int filecode); // throws
+void io_pread(int fd, void *buf, size_t len, int64_t off,
+              int filecode);  // throws; zero-fills past the end
+void io_pwrite(int fd, const void *buf, size_t len, int64_t off, int filecode);  // throws
 void io_sync_size(int fd, int64_t *size);
-bool io_reserve(int fd, int64_t off, int64_t len, int filecode); // throws ENOSPC; false: unsupported
+bool io_reserve(int fd, int64_t off, int64_t len,
+                int filecode);  // throws ENOSPC; false: unsupported
 int io_lock(int fd, int cmd, short type, int64_t off, int64_t len, pid_t *holder);
 void io_fail_write_for_test(int nth, int err);
 
 // --- iscache.cpp: dictionary, pages, flushing
-void dict_decode(is_file *f, const unsigned char *d, size_t len, int64_t idxsize, int64_t datsize); // throws EBADFILE
+void dict_decode(is_file *f, const unsigned char *d, size_t len, int64_t idxsize,
+                 int64_t datsize);  // throws EBADFILE
 void dict_encode(const is_file *f, unsigned char *d);
 size_t dict_len(const is_file *f);
 void dict_write(is_file *f);
@@ -190,7 +202,7 @@ void rec_write(is_file *f, uint32_t r, const unsigned char *buf, uint8_t state);
 uint8_t rec_state(is_file *f, uint32_t r);
 void cache_drop(is_file *f);
 void cache_flush(is_file *f);
-void cache_limit_for_test(size_t bytes); // 0 restores the normal limit
+void cache_limit_for_test(size_t bytes);  // 0 restores the normal limit
 void cache_discard(is_file *f);
 void slot_push(is_file *f, uint32_t r);
 uint32_t slot_pop(is_file *f);
@@ -205,7 +217,8 @@ void key_make(const is_index *ix, const unsigned char *rec, unsigned char *out);
 
 // --- istree.cpp: B+-tree entries and cursors
 // An entry is cmplen ordering bytes followed by a 4-byte record number.
-bool tree_seek(is_file *f, const is_index *ix, const unsigned char *k, int len, bool strict, is_path *p);
+bool tree_seek(is_file *f, const is_index *ix, const unsigned char *k, int len, bool strict,
+               is_path *p);
 bool tree_first(is_file *f, const is_index *ix, is_path *p);
 bool tree_last(is_file *f, const is_index *ix, is_path *p);
 bool tree_next(is_file *f, const is_index *ix, is_path *p);
@@ -216,23 +229,23 @@ void tree_remove(is_file *f, is_index *ix, const unsigned char *ent);
 uint32_t tree_next_dup(is_file *f, const is_index *ix, const unsigned char *key);
 uint32_t tree_dup_run(is_file *f, const is_index *ix, const unsigned char *key);
 uint32_t tree_renumber(is_file *f, is_index *ix, const unsigned char *key);
-bool tree_find_rec(is_file *f, const is_index *ix, const unsigned char *key, uint32_t r, is_path *p);
+bool tree_find_rec(is_file *f, const is_index *ix, const unsigned char *key, uint32_t r,
+                   is_path *p);
 void tree_remove_at(is_file *f, is_index *ix, const is_path *p);
-inline void path_copy(is_path *dst, const is_path *src)
-{
-    dst->depth = src->depth;
-    for (int i = 0; i < src->depth; i++) {
-        dst->node[i] = src->node[i];
-        dst->slot[i] = src->slot[i];
-    }
+inline void path_copy(is_path *dst, const is_path *src) {
+  dst->depth = src->depth;
+  for (int i = 0; i < src->depth; i++) {
+    dst->node[i] = src->node[i];
+    dst->slot[i] = src->slot[i];
+  }
 }
 void tree_free_all(is_file *f, is_index *ix);
 
 // --- islock.cpp: file and record locks
-int lock_open(is_file *f, bool excl);        // 0 or iserrno
+int lock_open(is_file *f, bool excl);  // 0 or iserrno
 void lock_close(is_file *f, bool was_excl);
-bool lock_rec_other(is_file *f, uint32_t r, int isfd); // held by another holder
-int lock_rec(is_file *f, uint32_t r, int isfd);      // 0 or ELOCKED
+bool lock_rec_other(is_file *f, uint32_t r, int isfd);  // held by another holder
+int lock_rec(is_file *f, uint32_t r, int isfd);         // 0 or ELOCKED
 void lock_rec_wait(is_file *f, uint32_t r, int isfd);
 void unlock_rec(is_file *f, uint32_t r);
 void unlock_fd(is_file *f, int isfd);
@@ -241,38 +254,39 @@ bool lock_file_other(is_file *f);
 void unlock_tree(is_file *f);
 
 // --- isfile.cpp: descriptor table and the file-level calls
-is_fd *fd_lookup(int isfd);                // throws ENOTOPEN
+is_fd *fd_lookup(int isfd);  // throws ENOTOPEN
 std::vector<is_fd *> &fd_table();
 
 // Runs the body of an interface call: clears iserrno first, turns a thrown
 // is_error into -1 with iserrno set.
-template <class Body> int api_call(Body body)
-{
-    iserrno = 0;
-    try {
-        return body();
-    } catch (const is_error &e) {
-        iserrno = e.err;
-    } catch (const std::bad_alloc &) {
-        iserrno = EBADMEM;
-    }
-    return -1;
+template <class Body>
+int api_call(Body body) {
+  iserrno = 0;
+  try {
+    return body();
+  } catch (const is_error &e) {
+    iserrno = e.err;
+  } catch (const std::bad_alloc &) {
+    iserrno = EBADMEM;
+  }
+  return -1;
 }
 
 // The per-call lock and cache check of one call; changes are flushed by
 // finish(), and abandoned when the guard goes without it.
 struct call_guard {
-    is_file *f;
-    bool done = false;
-    call_guard(is_file *file, bool write) : f(file) { call_begin(f, write); }
-    void finish() { done = true; call_end(f, true); }
-    ~call_guard()
-    {
-        if (!done)
-            call_end(f, false);
-    }
-    call_guard(const call_guard &) = delete;
-    call_guard &operator=(const call_guard &) = delete;
+  is_file *f;
+  bool done = false;
+  call_guard(is_file *file, bool write) : f(file) { call_begin(f, write); }
+  void finish() {
+    done = true;
+    call_end(f, true);
+  }
+  ~call_guard() {
+    if (!done) call_end(f, false);
+  }
+  call_guard(const call_guard &) = delete;
+  call_guard &operator=(const call_guard &) = delete;
 };
 
-} // namespace isam
+}  // namespace isam

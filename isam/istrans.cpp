@@ -8,30 +8,25 @@
 
 using namespace isam;
 
-int islogopen(const char *logname)
-{
-    return api_call([&]() -> int {
-        (void)logname;
-        is_throw(ELOGOPEN);
-    });
+int islogopen(const char *logname) {
+  return api_call([&]() -> int {
+    (void)logname;
+    is_throw(ELOGOPEN);
+  });
 }
 
-int islogclose(void)
-{
-    return api_call([] { return 0; });
+int islogclose(void) {
+  return api_call([] { return 0; });
 }
 
-int isbegin(void)
-{
-    return api_call([]() -> int { is_throw(ENOLOG); });
+int isbegin(void) {
+  return api_call([]() -> int { is_throw(ENOLOG); });
 }
 
-int iscommit(void)
-{
-    return api_call([]() -> int { is_throw(ENOTRANS); });
+int iscommit(void) {
+  return api_call([]() -> int { is_throw(ENOTRANS); });
 }
 
-int isrollback(void)
-{
-    return api_call([]() -> int { is_throw(ENOTRANS); });
+int isrollback(void) {
+  return api_call([]() -> int { is_throw(ENOTRANS); });
 }

@@ -8,10 +8,10 @@
 
 // A fresh directory under TMPDIR, removed with its files by the destructor.
 struct scratch_dir {
-    std::string path;
-    scratch_dir();
-    ~scratch_dir();
-    std::string file(const char *name) const { return path + "/" + name; }
+  std::string path;
+  scratch_dir();
+  ~scratch_dir();
+  std::string file(const char *name) const { return path + "/" + name; }
 };
 
 // A one-part character key.
