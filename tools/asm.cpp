@@ -60,13 +60,13 @@ struct pa_item {
 };
 
 struct pa_var {
-  std::string name;    // variable name
-  uint8_t type = 0;    // descriptor type bits
-  pa_expr addr;        // data address before relocation
-  uint16_t d1 = 0;     // dim1
-  uint16_t d2 = 0;     // dim2
+  std::string name;      // variable name
+  uint8_t type = 0;      // descriptor type bits
+  pa_expr addr;          // data address before relocation
+  uint16_t d1 = 0;       // dim1
+  uint16_t d2 = 0;       // dim2
   uint32_t storage = 0;  // bytes of storage in the routine block
-  bool param = false;  // formal parameter
+  bool param = false;    // formal parameter
 };
 
 struct pa_routine {
@@ -94,36 +94,38 @@ struct pa_dbgroutine {
 constexpr int PA_MAX_ERRORS = 30;
 
 struct pa_state {
-  std::string srcname;                 // for messages
-  int line = 0;                        // current line
-  std::string errors;                  // collected messages
-  int nerrors = 0;                     // their count
-  int version = 129;                   // p-code version
-  bool version_set = false;            // .pcode given
-  bool wide = false;                   // flags bit 0
-  long flags = 0;                      // main-block flags
-  bool flags_set = false;              // .flags given
-  int mainblock = 0;                   // 4 or 5; 0 = by the flags
-  long common = -1;                    // .common; -1 = computed
-  bool debug = false;                  // .debug: write debug information
-  int mode = 0;                        // 0 undecided, 1 routines, 2 placed
-  std::vector<pa_routine> routines;    // routine mode
-  int cur = -1;                        // routine being written
-  std::vector<pa_item> items;          // all items, laid out in order
-  std::map<std::string, long> opnds;   // placed mode: .opnd names
-  std::map<std::string, uint32_t> labels;  // label positions
-  std::set<std::string> defined;       // labels defined in the source
-  bool dbg_header_set = false;         // .dbgheader given
-  long dbg_header[3] = {0, 0, 0};      // routines, symbols, start value
-  std::vector<pa_dbgroutine> dbg;      // debug routines
+  std::string srcname;                            // for messages
+  int line = 0;                                   // current line
+  std::string errors;                             // collected messages
+  int nerrors = 0;                                // their count
+  int version = 129;                              // p-code version
+  bool version_set = false;                       // .pcode given
+  bool wide = false;                              // flags bit 0
+  long flags = 0;                                 // main-block flags
+  bool flags_set = false;                         // .flags given
+  int mainblock = 0;                              // 4 or 5; 0 = by the flags
+  long common = -1;                               // .common; -1 = computed
+  bool debug = false;                             // .debug: write debug information
+  int mode = 0;                                   // 0 undecided, 1 routines, 2 placed
+  std::vector<pa_routine> routines;               // routine mode
+  int cur = -1;                                   // routine being written
+  std::vector<pa_item> items;                     // all items, laid out in order
+  std::map<std::string, long> opnds;              // placed mode: .opnd names
+  std::map<std::string, uint32_t> labels;         // label positions
+  std::set<std::string> defined;                  // labels defined in the source
+  bool dbg_header_set = false;                    // .dbgheader given
+  long dbg_header[3] = {0, 0, 0};                 // routines, symbols, start value
+  std::vector<pa_dbgroutine> dbg;                 // debug routines
   std::vector<std::vector<uint8_t>> raw_records;  // .rawrecord
-  std::vector<uint8_t> raw_tail;       // .rawtail
-  int data_count = 0;                  // for DATA block label names
-  long common_end = 0;                 // end of the highest common variable
-  bool raw = false;                    // the file is given record by record
+  std::vector<uint8_t> raw_tail;                  // .rawtail
+  int data_count = 0;                             // for DATA block label names
+  long common_end = 0;                            // end of the highest common variable
+  bool raw = false;                               // the file is given record by record
 };
 
-int adr_len(const pa_state &s) { return s.version == 130 ? 3 : 2; }
+int adr_len(const pa_state &s) {
+  return s.version == 130 ? 3 : 2;
+}
 
 void error(pa_state &s, const std::string &msg) {
   if (s.nerrors++ < PA_MAX_ERRORS)
@@ -137,8 +139,12 @@ std::string trim(const std::string &t) {
   return a == std::string::npos ? "" : t.substr(a, b - a + 1);
 }
 
-bool is_ident_start(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_' || c == '$'; }
-bool is_ident(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$'; }
+bool is_ident_start(char c) {
+  return std::isalpha(static_cast<unsigned char>(c)) || c == '_' || c == '$';
+}
+bool is_ident(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$';
+}
 
 bool is_name(const std::string &t) {
   if (t.empty() || !is_ident_start(t[0])) return false;
@@ -153,8 +159,10 @@ std::string strip_comment(const std::string &l) {
   for (size_t i = 0; i < l.size(); i++) {
     char c = l[i];
     if (q) {
-      if (c == '\\') i++;
-      else if (c == q) q = 0;
+      if (c == '\\')
+        i++;
+      else if (c == q)
+        q = 0;
     } else if (c == '"' || c == '\'') {
       q = c;
     } else if (c == ';') {
@@ -174,8 +182,10 @@ std::vector<std::string> split_operands(const std::string &t) {
     char c = t[i];
     if (q) {
       cur += c;
-      if (c == '\\' && i + 1 < t.size()) cur += t[++i];
-      else if (c == q) q = 0;
+      if (c == '\\' && i + 1 < t.size())
+        cur += t[++i];
+      else if (c == q)
+        q = 0;
       continue;
     }
     if (c == '"' || c == '\'') q = c;
@@ -215,11 +225,21 @@ bool parse_string(const std::string &t, std::vector<uint8_t> *out) {
     }
     if (++i + 1 >= t.size()) return false;
     switch (t[i]) {
-      case 'n': out->push_back('\n'); break;
-      case 'r': out->push_back('\r'); break;
-      case 't': out->push_back('\t'); break;
-      case 'e': out->push_back(27); break;
-      case '0': out->push_back(0); break;
+      case 'n':
+        out->push_back('\n');
+        break;
+      case 'r':
+        out->push_back('\r');
+        break;
+      case 't':
+        out->push_back('\t');
+        break;
+      case 'e':
+        out->push_back(27);
+        break;
+      case '0':
+        out->push_back(0);
+        break;
       case 'x': {
         if (i + 3 >= t.size() || !std::isxdigit(static_cast<unsigned char>(t[i + 1])) ||
             !std::isxdigit(static_cast<unsigned char>(t[i + 2])))
@@ -228,7 +248,9 @@ bool parse_string(const std::string &t, std::vector<uint8_t> *out) {
         i += 2;
         break;
       }
-      default: out->push_back(uint8_t(t[i])); break;
+      default:
+        out->push_back(uint8_t(t[i]));
+        break;
     }
   }
   return true;
@@ -274,7 +296,8 @@ bool parse_expr(const std::string &t0, pa_expr *e) {
       i++;
       continue;
     }
-    if (c == '-' && i + 1 < t.size() && !std::isdigit(static_cast<unsigned char>(t[i + 1]))) return false;
+    if (c == '-' && i + 1 < t.size() && !std::isdigit(static_cast<unsigned char>(t[i + 1])))
+      return false;
     size_t j = i;
     if (is_ident_start(c)) {
       while (j < t.size() && is_ident(t[j])) j++;
@@ -363,7 +386,9 @@ int base_operation(const std::string &m) {
   return -1;
 }
 
-uint8_t opcode_of(int oper, int form, int src) { return uint8_t(oper | form << 5 | src << 7); }
+uint8_t opcode_of(int oper, int form, int src) {
+  return uint8_t(oper | form << 5 | src << 7);
+}
 
 // the operand bytes of a numeric constant in the form of code
 bool numeric_constant(pa_state &s, uint8_t code, const std::string &t, pa_item &it) {
@@ -485,7 +510,8 @@ void instr_io(pa_state &s, const zopcode &op, const std::vector<std::string> &op
   long v;
   int opn = pt_io_op_number(ops[0]);
   if (opn < 0) {
-    if (!parse_long(ops[0], &v) || v < 0 || v > 255) return error(s, "unknown I/O operation: " + ops[0]);
+    if (!parse_long(ops[0], &v) || v < 0 || v > 255)
+      return error(s, "unknown I/O operation: " + ops[0]);
     opn = int(v);
   }
   if (ops.size() - 1 > 255) return error(s, "too many options");
@@ -503,10 +529,11 @@ void instr_io(pa_state &s, const zopcode &op, const std::vector<std::string> &op
   it.parts.push_back(bytes_part(b));
 }
 
-void instr_jump(pa_state &s, const zopcode &op, bool force_short, const std::vector<std::string> &ops,
-                pa_item &it) {
+void instr_jump(pa_state &s, const zopcode &op, bool force_short,
+                const std::vector<std::string> &ops, pa_item &it) {
   pa_expr e;
-  if (ops.size() != 1 || !parse_expr(ops[0], &e)) return error(s, std::string(op.mnemonic) + " needs a target");
+  if (ops.size() != 1 || !parse_expr(ops[0], &e))
+    return error(s, std::string(op.mnemonic) + " needs a target");
   it.parts.push_back(bytes_part({uint8_t(op.code & 0x7F)}));
   pa_part p;
   p.kind = PP_JUMP;
@@ -517,8 +544,8 @@ void instr_jump(pa_state &s, const zopcode &op, bool force_short, const std::vec
 }
 
 // an instruction by its table row
-void instr_exact(pa_state &s, const zopcode &op, bool force_short, const std::vector<std::string> &ops,
-                 pa_item &it) {
+void instr_exact(pa_state &s, const zopcode &op, bool force_short,
+                 const std::vector<std::string> &ops, pa_item &it) {
   std::string t = ops.empty() ? "" : ops[0];
   pa_part var;
   int subs;
@@ -543,11 +570,13 @@ void instr_exact(pa_state &s, const zopcode &op, bool force_short, const std::ve
       }
       return;
     case OPS_OPERAND:
-      if (ops.size() != 1 || !parse_var(s, t, &var, &subs) || subs) return error(s, "bad operand: " + t);
+      if (ops.size() != 1 || !parse_var(s, t, &var, &subs) || subs)
+        return error(s, "bad operand: " + t);
       it.parts.push_back(bytes_part({op.code}));
       it.parts.push_back(var);
       return;
-    case OPS_JUMP: return instr_jump(s, op, force_short, ops, it);
+    case OPS_JUMP:
+      return instr_jump(s, op, force_short, ops, it);
     case OPS_TABLE: {
       if (ops.empty() || ops.size() > 255) return error(s, "a table of 1 to 255 targets expected");
       it.parts.push_back(bytes_part({op.code, uint8_t(ops.size())}));
@@ -558,29 +587,35 @@ void instr_exact(pa_state &s, const zopcode &op, bool force_short, const std::ve
       }
       return;
     }
-    case OPS_CALL: return instr_call(s, op, ops, it);
+    case OPS_CALL:
+      return instr_call(s, op, ops, it);
     case OPS_MACH: {
       long v;
-      if (ops.size() != 1 || !parse_long(t, &v) || v < 0 || v > 255) return error(s, "mach needs a command byte");
+      if (ops.size() != 1 || !parse_long(t, &v) || v < 0 || v > 255)
+        return error(s, "mach needs a command byte");
       it.parts.push_back(bytes_part({op.code, uint8_t(v)}));
       return;
     }
-    case OPS_IO: return instr_io(s, op, ops, it);
+    case OPS_IO:
+      return instr_io(s, op, ops, it);
   }
 }
 
 // builds one instruction item; false when the mnemonic is unknown
 bool instruction(pa_state &s, std::string m, const std::vector<std::string> &ops, pa_item &it) {
-  static const std::map<std::string, int> aliases = {
-      {"restore", MACH_RESTORE}, {"stop", MACH_STOP}, {"trap", MACH_TRAP},
-      {"untrap", MACH_UNTRAP},   {"raise", MACH_RAISE}};
+  static const std::map<std::string, int> aliases = {{"restore", MACH_RESTORE},
+                                                     {"stop", MACH_STOP},
+                                                     {"trap", MACH_TRAP},
+                                                     {"untrap", MACH_UNTRAP},
+                                                     {"raise", MACH_RAISE}};
   auto al = aliases.find(m);
   if (al != aliases.end()) {
     if (!ops.empty()) error(s, m + " takes no operand");
     it.parts.push_back(bytes_part({uint8_t(0x60 | OPC_MACH), uint8_t(al->second)}));
     return true;
   }
-  if (in_list(m, NFETCH_OPS, std::size(NFETCH_OPS)) || in_list(m, SFETCH_OPS, std::size(SFETCH_OPS)) ||
+  if (in_list(m, NFETCH_OPS, std::size(NFETCH_OPS)) ||
+      in_list(m, SFETCH_OPS, std::size(SFETCH_OPS)) ||
       in_list(m, OPERAND_OPS, std::size(OPERAND_OPS))) {
     int oper = base_operation(m);
     auto_fetch(s, m, oper, zopcodes[oper | 0x80].shape, ops, it);
@@ -664,10 +699,12 @@ void declare(pa_state &s, const std::string &kw, const std::string &rest) {
     size_t sp = t.find_first_of(" \t");
     kind = t.substr(0, sp);
     t = sp == std::string::npos ? "" : trim(t.substr(sp));
-    if (r->vars.size() > size_t(std::count_if(r->vars.begin(), r->vars.end(), [](const pa_var &x) { return x.param; })))
+    if (r->vars.size() > size_t(std::count_if(r->vars.begin(), r->vars.end(),
+                                              [](const pa_var &x) { return x.param; })))
       return error(s, "parameters must come before the other variables");
   }
-  if (kind != "num" && kind != "str" && kind != "vstr") return error(s, "num, str or vstr expected");
+  if (kind != "num" && kind != "str" && kind != "vstr")
+    return error(s, "num, str or vstr expected");
   // NAME [(d1 [, d2])] [common ADDR | unbound]
   size_t i = 0;
   while (i < t.size() && is_ident(t[i])) i++;
@@ -684,7 +721,8 @@ void declare(pa_state &s, const std::string &kw, const std::string &rest) {
     has_parens = true;
     for (const std::string &d : split_operands(t.substr(1, close - 1))) {
       long x = 0;
-      if (!d.empty() && (!parse_long(d, &x) || x < 0 || x > 65535)) return error(s, "bad dimension: " + d);
+      if (!d.empty() && (!parse_long(d, &x) || x < 0 || x > 65535))
+        return error(s, "bad dimension: " + d);
       dims.push_back(x);
     }
     t = trim(t.substr(close + 1));
@@ -694,7 +732,8 @@ void declare(pa_state &s, const std::string &kw, const std::string &rest) {
   long caddr = 0;
   if (t.rfind("common", 0) == 0) {
     common = true;
-    if (!parse_long(trim(t.substr(6)), &caddr) || caddr < 0) return error(s, "common needs an address");
+    if (!parse_long(trim(t.substr(6)), &caddr) || caddr < 0)
+      return error(s, "common needs an address");
   } else if (t == "unbound") {
     unbound = true;
   } else if (!t.empty()) {
@@ -707,8 +746,10 @@ void declare(pa_state &s, const std::string &kw, const std::string &rest) {
     v.d2 = uint16_t(dims.size() > 1 ? dims[1] : 0);
     size = 8ull * (v.type & 2 ? v.d1 : 1) * (v.type & 1 ? v.d2 : 1);
   } else {
-    if (!param && dims.empty()) return error(s, "a string needs its length: " + kind + " NAME(len)");
-    v.type = uint8_t((kind == "str" ? 0x62 : 0x22) | (dims.size() == 2 || (param && has_parens) ? 1 : 0));
+    if (!param && dims.empty())
+      return error(s, "a string needs its length: " + kind + " NAME(len)");
+    v.type = uint8_t((kind == "str" ? 0x62 : 0x22) |
+                     (dims.size() == 2 || (param && has_parens) ? 1 : 0));
     v.d1 = uint16_t(dims.size() > 0 ? dims[0] : 0);
     v.d2 = uint16_t(dims.size() > 1 ? dims[1] : kind == "str" ? v.d1 : 0);
     size = uint64_t(v.d1) * (v.type & 1 ? v.d2 : 1);
@@ -824,17 +865,22 @@ void dir_placed(pa_state &s, const std::string &d, const std::vector<std::string
   long v;
   pa_expr e;
   if (d == ".org") {
-    if (ops.size() != 1 || !parse_long(ops[0], &v) || v < 0 || v > 0xFFFFFF) return error(s, ".org needs an offset");
+    if (ops.size() != 1 || !parse_long(ops[0], &v) || v < 0 || v > 0xFFFFFF)
+      return error(s, ".org needs an offset");
     it.kind = PI_ORG;
     it.n = uint32_t(v);
     s.items.push_back(it);
   } else if (d == ".byte") {
     std::vector<uint8_t> b, str;
     for (const std::string &o : ops) {
-      if (parse_string(o, &str)) b.insert(b.end(), str.begin(), str.end());
-      else if (parse_braces(o, &str)) b.insert(b.end(), str.begin(), str.end());
-      else if (parse_long(o, &v) && v >= -128 && v <= 255) b.push_back(uint8_t(v));
-      else return error(s, "bad byte: " + o);
+      if (parse_string(o, &str))
+        b.insert(b.end(), str.begin(), str.end());
+      else if (parse_braces(o, &str))
+        b.insert(b.end(), str.begin(), str.end());
+      else if (parse_long(o, &v) && v >= -128 && v <= 255)
+        b.push_back(uint8_t(v));
+      else
+        return error(s, "bad byte: " + o);
     }
     it.parts.push_back(bytes_part(b));
     s.items.push_back(it);
@@ -847,7 +893,8 @@ void dir_placed(pa_state &s, const std::string &d, const std::vector<std::string
   } else if (d == ".desc") {
     long t, d1, d2;
     if (ops.size() != 4 || !parse_long(ops[0], &t) || t < 0 || t > 255 || !parse_expr(ops[1], &e) ||
-        !parse_long(ops[2], &d1) || !parse_long(ops[3], &d2) || d1 < 0 || d1 > 65535 || d2 < 0 || d2 > 65535)
+        !parse_long(ops[2], &d1) || !parse_long(ops[3], &d2) || d1 < 0 || d1 > 65535 || d2 < 0 ||
+        d2 > 65535)
       return error(s, ".desc needs type, address, dim1, dim2");
     it.parts.push_back(bytes_part({uint8_t(t)}));
     it.parts.push_back(expr_part(e, 0));
@@ -871,7 +918,8 @@ void dir_debug(pa_state &s, const std::string &d, const std::vector<std::string>
   if (d == ".dbgheader") {
     if (ops.size() != 3) return error(s, ".dbgheader needs routines, symbols, start");
     for (int i = 0; i < 3; i++)
-      if (!parse_long(ops[size_t(i)], &s.dbg_header[i]) || s.dbg_header[i] < 0 || s.dbg_header[i] > 65535)
+      if (!parse_long(ops[size_t(i)], &s.dbg_header[i]) || s.dbg_header[i] < 0 ||
+          s.dbg_header[i] > 65535)
         return error(s, "bad .dbgheader value");
     s.dbg_header_set = true;
   } else if (d == ".dbgroutine") {
@@ -884,12 +932,15 @@ void dir_debug(pa_state &s, const std::string &d, const std::vector<std::string>
   } else {
     pa_dbgsym y;
     if (s.dbg.empty()) return error(s, ".dbgsym before any .dbgroutine");
-    if (ops.size() != 7 || !parse_string(ops[0], &name)) return error(s, ".dbgsym needs name and six numbers");
+    if (ops.size() != 7 || !parse_string(ops[0], &name))
+      return error(s, ".dbgsym needs name and six numbers");
     y.name.assign(name.begin(), name.end());
     for (int i = 0; i < 6; i++) {
       std::vector<uint8_t> ch;
-      if (parse_string(ops[size_t(i) + 1], &ch) && ch.size() == 1) y.v[i] = ch[0];
-      else if (!parse_long(ops[size_t(i) + 1], &y.v[i])) return error(s, "bad .dbgsym value");
+      if (parse_string(ops[size_t(i) + 1], &ch) && ch.size() == 1)
+        y.v[i] = ch[0];
+      else if (!parse_long(ops[size_t(i) + 1], &y.v[i]))
+        return error(s, "bad .dbgsym value");
     }
     s.dbg.back().syms.push_back(y);
   }
@@ -900,10 +951,14 @@ void directive(pa_state &s, const std::string &d, const std::string &rest) {
   std::vector<std::string> ops = split_operands(rest);
   long v;
   if (d == ".pcode") {
-    if (s.version_set || !s.routines.empty() || !s.items.empty()) return error(s, ".pcode must come first, once");
-    if (rest == "16" || rest == "129") s.version = 129;
-    else if (rest == "24" || rest == "130") s.version = 130;
-    else return error(s, ".pcode takes 16 or 24");
+    if (s.version_set || !s.routines.empty() || !s.items.empty())
+      return error(s, ".pcode must come first, once");
+    if (rest == "16" || rest == "129")
+      s.version = 129;
+    else if (rest == "24" || rest == "130")
+      s.version = 130;
+    else
+      return error(s, ".pcode takes 16 or 24");
     s.version_set = true;
   } else if (d == ".flags") {
     if (!parse_long(rest, &v) || v < 0 || v > 65535) return error(s, ".flags needs a number");
@@ -926,9 +981,11 @@ void directive(pa_state &s, const std::string &d, const std::string &rest) {
     dir_data(s, ops);
   } else if (d == ".opnd") {
     std::vector<std::string> w = split_operands(rest);
-    if (w.size() != 2 || !is_name(w[0]) || !parse_long(w[1], &v) || v < 0) return error(s, ".opnd needs name, index");
+    if (w.size() != 2 || !is_name(w[0]) || !parse_long(w[1], &v) || v < 0)
+      return error(s, ".opnd needs name, index");
     s.opnds[w[0]] = v;
-  } else if (d == ".org" || d == ".byte" || d == ".word" || d == ".addr" || d == ".desc" || d == ".datablk") {
+  } else if (d == ".org" || d == ".byte" || d == ".word" || d == ".addr" || d == ".desc" ||
+             d == ".datablk") {
     dir_placed(s, d, ops);
   } else if (d == ".dbgheader" || d == ".dbgroutine" || d == ".dbgsym") {
     dir_debug(s, d, ops);
@@ -938,8 +995,10 @@ void directive(pa_state &s, const std::string &d, const std::string &rest) {
     s.raw = true;
     std::vector<uint8_t> b;
     if (!parse_braces(rest, &b)) return error(s, d + " needs {hex bytes}");
-    if (d == ".rawtail") s.raw_tail.insert(s.raw_tail.end(), b.begin(), b.end());
-    else s.raw_records.push_back(b);
+    if (d == ".rawtail")
+      s.raw_tail.insert(s.raw_tail.end(), b.begin(), b.end());
+    else
+      s.raw_records.push_back(b);
   } else {
     error(s, "unknown directive " + d);
   }
@@ -1001,8 +1060,10 @@ void resolve_names(pa_state &s, pa_routine &r) {
       for (size_t i = 0; i < r.vars.size(); i++)
         if (r.vars[i].name == p.opname) k = long(i);
       s.line = it.line;
-      if (k < 0) error(s, "unknown variable " + p.opname + " in " + r.name);
-      else if (k > pt_operand_max(s.wide)) error(s, "too many variables for the operand form; use .flags 1");
+      if (k < 0)
+        error(s, "unknown variable " + p.opname + " in " + r.name);
+      else if (k > pt_operand_max(s.wide))
+        error(s, "too many variables for the operand form; use .flags 1");
       p.opnd = k;
       p.opname.clear();
     }
@@ -1014,8 +1075,8 @@ void layout_routine(pa_state &s, size_t ri) {
   int a = adr_len(s);
   resolve_names(s, r);
   push_label(s.items, p + "_block");
-  push_parts(s.items, {bytes_part({1}), expr_part(lab(p + "_next"), 0), expr_part(lab(p + "_ds"), 0),
-                       expr_part(lab(p + "_de"), 0)});
+  push_parts(s.items, {bytes_part({1}), expr_part(lab(p + "_next"), 0),
+                       expr_part(lab(p + "_ds"), 0), expr_part(lab(p + "_de"), 0)});
   push_label(s.items, r.name);
   pa_expr zero;
   pa_expr first_data = r.data.empty() ? zero : lab(r.data[0]);
@@ -1038,8 +1099,10 @@ void layout_routine(pa_state &s, size_t ri) {
     pa_expr addr = v.addr;
     if (!(v.type & DSC_ABS) && v.storage) addr = lab(p + "_de", long(off));
     off += v.storage;
-    push_parts(s.items, {bytes_part({v.type}), expr_part(addr, 0),
-                         bytes_part({uint8_t(v.d1 >> 8), uint8_t(v.d1), uint8_t(v.d2 >> 8), uint8_t(v.d2)})});
+    push_parts(
+        s.items,
+        {bytes_part({v.type}), expr_part(addr, 0),
+         bytes_part({uint8_t(v.d1 >> 8), uint8_t(v.d1), uint8_t(v.d2 >> 8), uint8_t(v.d2)})});
   }
   push_label(s.items, p + "_de");
   pa_item skip;
@@ -1080,8 +1143,10 @@ void layout_routines(pa_state &s) {
   if (common < 0) common = s.common_end;
   if (common > 65535) error(s, "common area larger than 65535 bytes");
   mb.push_back(bytes_part({uint8_t(common >> 8), uint8_t(common)}));
-  if (s.version == 130) mb.push_back(bytes_part({0, 0, 0, 7, 0, 0, 0}));
-  else mb.push_back(bytes_part({0, 7, 0, 0}));
+  if (s.version == 130)
+    mb.push_back(bytes_part({0, 0, 0, 7, 0, 0, 0}));
+  else
+    mb.push_back(bytes_part({0, 7, 0, 0}));
   push_parts(s.items, mb);
 }
 
@@ -1092,8 +1157,10 @@ bool eval(pa_state &s, const pa_expr &e, long *v) {
   for (const auto &[sign, name] : e.terms) {
     auto it = s.labels.find(name);
     if (it == s.labels.end()) {
-      if (name.rfind("$proc$", 0) == 0) error(s, "unknown procedure " + name.substr(6));
-      else error(s, "undefined label " + name);
+      if (name.rfind("$proc$", 0) == 0)
+        error(s, "unknown procedure " + name.substr(6));
+      else
+        error(s, "undefined label " + name);
       return false;
     }
     x += sign * long(it->second);
@@ -1104,10 +1171,14 @@ bool eval(pa_state &s, const pa_expr &e, long *v) {
 
 uint32_t part_size(const pa_state &s, const pa_item &it, const pa_part &p) {
   switch (p.kind) {
-    case PP_BYTES: return uint32_t(p.bytes.size());
-    case PP_EXPR: return uint32_t(p.width ? p.width : adr_len(s));
-    case PP_OPND: return uint32_t(pt_operand_bytes(p.opnd, s.wide).size());
-    case PP_JUMP: return uint32_t(it.is_long ? adr_len(s) : 1);
+    case PP_BYTES:
+      return uint32_t(p.bytes.size());
+    case PP_EXPR:
+      return uint32_t(p.width ? p.width : adr_len(s));
+    case PP_OPND:
+      return uint32_t(pt_operand_bytes(p.opnd, s.wide).size());
+    case PP_JUMP:
+      return uint32_t(it.is_long ? adr_len(s) : 1);
   }
   return 0;
 }
@@ -1192,8 +1263,12 @@ void emit_item(pa_state &s, pa_image &img, const pa_item &it) {
     std::vector<uint8_t> b;
     long v;
     switch (p.kind) {
-      case PP_BYTES: b = p.bytes; break;
-      case PP_OPND: b = pt_operand_bytes(p.opnd, s.wide); break;
+      case PP_BYTES:
+        b = p.bytes;
+        break;
+      case PP_OPND:
+        b = pt_operand_bytes(p.opnd, s.wide);
+        break;
       case PP_EXPR: {
         int w = p.width ? p.width : adr_len(s);
         if (!eval(s, p.e, &v)) return;
@@ -1287,11 +1362,15 @@ void routine_debug(pa_state &s) {
       const pa_var &v = r.vars[i];
       d.syms.push_back({v.name, {long(i) + 2, v.type, v.d1, v.d2, 1, v.param ? '!' : ' '}});
     }
-    for (const std::string &l : r.labels) d.syms.push_back({l, {long(s.labels[l]), 0, 0, 0, 2, '"'}});
+    for (const std::string &l : r.labels)
+      d.syms.push_back({l, {long(s.labels[l]), 0, 0, 0, 2, '"'}});
     for (long x : {d.varbg, d.probg})
-      if (x < 0 || x > 65535) error(s, "debug information holds 16-bit addresses; " + r.name + " lies beyond");
-    if (r.is_main) main_first.insert(main_first.begin(), d);
-    else main_first.push_back(d);
+      if (x < 0 || x > 65535)
+        error(s, "debug information holds 16-bit addresses; " + r.name + " lies beyond");
+    if (r.is_main)
+      main_first.insert(main_first.begin(), d);
+    else
+      main_first.push_back(d);
   }
   s.dbg = main_first;
 }
@@ -1329,7 +1408,8 @@ void data_records(pa_state &s, const pa_image &img, std::vector<uint8_t> &file) 
 
 void write_file(pa_state &s, const pa_image &img, std::vector<uint8_t> &file) {
   if (s.raw) {
-    if (!s.items.empty() || !s.routines.empty()) return error(s, ".rawrecord cannot be mixed with a program");
+    if (!s.items.empty() || !s.routines.empty())
+      return error(s, ".rawrecord cannot be mixed with a program");
     for (const auto &r : s.raw_records) file.insert(file.end(), r.begin(), r.end());
     file.insert(file.end(), s.raw_tail.begin(), s.raw_tail.end());
     return;

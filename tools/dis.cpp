@@ -37,17 +37,17 @@ struct pd_routine {
 
 struct pd_state {
   const pt_file *f = nullptr;
-  int a = 2;                             // adr_len
-  int dsc = 7;                           // descriptor length
-  bool wide = false;                     // flags bit 0
-  long flags = -1;                       // main block flags when found
-  std::map<uint32_t, pd_region> regions; // structures by start
-  std::vector<pd_routine> routines;      // routines found
+  int a = 2;                                    // adr_len
+  int dsc = 7;                                  // descriptor length
+  bool wide = false;                            // flags bit 0
+  long flags = -1;                              // main block flags when found
+  std::map<uint32_t, pd_region> regions;        // structures by start
+  std::vector<pd_routine> routines;             // routines found
   std::map<uint32_t, std::string> code_labels;  // debug label names
-  std::set<uint32_t> starts;             // instruction starts
-  std::set<uint32_t> targets;            // jump targets seen
-  std::string out;                       // the listing
-  bool emit = false;                     // second pass: write
+  std::set<uint32_t> starts;                    // instruction starts
+  std::set<uint32_t> targets;                   // jump targets seen
+  std::string out;                              // the listing
+  bool emit = false;                            // second pass: write
 };
 
 bool def(const pd_state &s, uint64_t pos, uint64_t len) {
@@ -64,7 +64,9 @@ uint32_t geta(const pd_state &s, uint32_t pos) {
   return v;
 }
 
-uint32_t get2(const pd_state &s, uint32_t pos) { return uint32_t(s.f->image[pos]) << 8 | s.f->image[pos + 1]; }
+uint32_t get2(const pd_state &s, uint32_t pos) {
+  return uint32_t(s.f->image[pos]) << 8 | s.f->image[pos + 1];
+}
 
 std::string hex(uint32_t v) {
   char b[16];
@@ -122,7 +124,8 @@ void add_routine(pd_state &s, uint32_t h, bool proc) {
 void find_structures(pd_state &s) {
   uint32_t pos = 0, a = uint32_t(s.a);
   std::vector<uint32_t> procs;
-  for (int n = 0; n < 100000 && def(s, pos, 1) && s.f->image[pos] == 1 && def(s, pos, 1 + 3 * a); n++) {
+  for (int n = 0; n < 100000 && def(s, pos, 1) && s.f->image[pos] == 1 && def(s, pos, 1 + 3 * a);
+       n++) {
     uint32_t nx = geta(s, pos + 1), ds = geta(s, pos + 1 + a), de = geta(s, pos + 1 + 2 * a);
     add_region(s, {pos, pos + 1 + 3 * a, RK_BLOCK1, -1, false});
     if (ds <= de && (de - ds) % uint32_t(s.dsc) == 0) add_region(s, {ds, de, RK_DESC, -1, false});
@@ -165,7 +168,8 @@ pd_debug read_debug(pd_state &s) {
   pd_debug d;
   const pt_file &f = *s.f;
   if (!f.has_marker) return d;
-  uint32_t off = uint32_t(f.marker[0]) << 24 | uint32_t(f.marker[1]) << 16 | uint32_t(f.marker[2]) << 8 | f.marker[3];
+  uint32_t off = uint32_t(f.marker[0]) << 24 | uint32_t(f.marker[1]) << 16 |
+                 uint32_t(f.marker[2]) << 8 | f.marker[3];
   if (off < f.tail_pos || off - f.tail_pos > f.tail.size()) return d;
   const std::vector<uint8_t> &t = f.tail;
   size_t p = off - f.tail_pos;
@@ -179,8 +183,8 @@ pd_debug read_debug(pd_state &s) {
     std::string name(reinterpret_cast<const char *>(&t[p + 6]));
     unsigned varbg = unsigned(t[p]) << 8 | t[p + 1], probg = unsigned(t[p + 2]) << 8 | t[p + 3];
     unsigned cnt = unsigned(t[p + 4]) << 8 | t[p + 5];
-    d.lines.push_back(".dbgroutine " + pt_quote(&t[p + 6], name.size()) + ", " + std::to_string(varbg) + ", " +
-                      std::to_string(probg));
+    d.lines.push_back(".dbgroutine " + pt_quote(&t[p + 6], name.size()) + ", " +
+                      std::to_string(varbg) + ", " + std::to_string(probg));
     p += L;
     pd_routine *rt = nullptr;
     for (pd_routine &r : s.routines)
@@ -198,7 +202,8 @@ pd_debug read_debug(pd_state &s) {
       v[5] = t[p + 9];
       for (long x : v) l += ", " + std::to_string(x);
       d.lines.push_back(l);
-      if (good_name(sn) && v[5] == '"' && !s.code_labels.count(uint32_t(v[0])) && used.insert(sn).second)
+      if (good_name(sn) && v[5] == '"' && !s.code_labels.count(uint32_t(v[0])) &&
+          used.insert(sn).second)
         s.code_labels[uint32_t(v[0])] = sn;
       else if (rt && good_name(sn) && (v[5] == ' ' || v[5] == '!') && v[0] >= 2)
         rt->var_names[v[0] - 2] = sn;
@@ -257,7 +262,8 @@ uint32_t instruction(pd_state &s, uint32_t pos, uint32_t end, int routine) {
   switch (op.shape) {
     case OPS_BAD:
     case OPS_NONE:
-    case OPS_CONST: break;
+    case OPS_CONST:
+      break;
     case OPS_OPERAND:
     fetch_operand : {
       int n = pt_operand_decode(p + 1, avail - 1, s.wide, &idx);
@@ -276,9 +282,12 @@ uint32_t instruction(pd_state &s, uint32_t pos, uint32_t end, int routine) {
         len = 2;
         char b[8];
         std::snprintf(b, sizeof b, "0x%02x", p[1]);
-        if (op.shape == OPS_SFETCH) t += " " + pt_quote(p + 1, 1);
-        else if (pt_packed_value(p[1], &v)) t += " " + std::to_string(v);
-        else t += std::string(" ") + b;
+        if (op.shape == OPS_SFETCH)
+          t += " " + pt_quote(p + 1, 1);
+        else if (pt_packed_value(p[1], &v))
+          t += " " + std::to_string(v);
+        else
+          t += std::string(" ") + b;
         break;
       }
       if (op.shape == OPS_SFETCH) {
@@ -307,8 +316,10 @@ uint32_t instruction(pd_state &s, uint32_t pos, uint32_t end, int routine) {
       len = lng ? 1 + size_t(s.a) : 2;
       if (avail < len) return 0;
       uint32_t tg = lng ? geta(s, pos + 1) : uint32_t(long(pos) + int8_t(p[1]));
-      if (!lng && long(pos) + int8_t(p[1]) < 0) t += " " + std::to_string(long(pos) + int8_t(p[1]));
-      else t += " " + target_text(s, tg);
+      if (!lng && long(pos) + int8_t(p[1]) < 0)
+        t += " " + std::to_string(long(pos) + int8_t(p[1]));
+      else
+        t += " " + target_text(s, tg);
       break;
     }
     case OPS_TABLE: {
@@ -428,13 +439,12 @@ void structure(pd_state &s, const pd_region &r) {
       break;
     case RK_DESC:
       line(s, "; descriptors");
-      for (uint32_t d = r.start; d < r.end; d += uint32_t(s.dsc))
-        {
-          char b[16];
-          std::snprintf(b, sizeof b, "0x%02x", im[d]);
-          line(s, std::string("  .desc ") + b + ", " + hex(geta(s, d + 1)) + ", " +
-                      std::to_string(get2(s, d + 1 + a)) + ", " + std::to_string(get2(s, d + 3 + a)));
-        }
+      for (uint32_t d = r.start; d < r.end; d += uint32_t(s.dsc)) {
+        char b[16];
+        std::snprintf(b, sizeof b, "0x%02x", im[d]);
+        line(s, std::string("  .desc ") + b + ", " + hex(geta(s, d + 1)) + ", " +
+                    std::to_string(get2(s, d + 1 + a)) + ", " + std::to_string(get2(s, d + 3 + a)));
+      }
       break;
     case RK_BLOCK2: {
       line(s, "; type " + std::to_string(im[r.start]) + " block: routine table");
@@ -467,7 +477,8 @@ void structure(pd_state &s, const pd_region &r) {
         rt.name = b;
       }
       line(s, "; routine " + rt.name);
-      for (const auto &[idx, name] : rt.var_names) line(s, "  .opnd " + name + ", " + std::to_string(idx));
+      for (const auto &[idx, name] : rt.var_names)
+        line(s, "  .opnd " + name + ", " + std::to_string(idx));
       line(s, rt.name + ":");
       std::string l = "  .addr ";
       for (uint32_t i = 0; i < 6; i++) l += (i ? ", " : "") + hex(geta(s, r.start + i * a));
@@ -475,7 +486,9 @@ void structure(pd_state &s, const pd_region &r) {
       raw_bytes(s, r.start + 6 * a, r.end);
       break;
     }
-    case RK_DATA: data_block(s, r); break;
+    case RK_DATA:
+      data_block(s, r);
+      break;
   }
 }
 
@@ -505,8 +518,10 @@ void walk(pd_state &s) {
     auto nx = s.regions.upper_bound(pos);
     uint32_t lim = nx == s.regions.end() ? n : nx->first;
     while (e < lim && f.defined[e]) e++;
-    if (code_ok) code(s, pos, e, routine);
-    else raw_bytes(s, pos, e);
+    if (code_ok)
+      code(s, pos, e, routine);
+    else
+      raw_bytes(s, pos, e);
     code_ok = false;
     pos = e;
   }
@@ -562,7 +577,8 @@ std::string pdis_listing(const std::vector<uint8_t> &file, bool raw) {
   if (f.has_marker && dbg.ok) {
     char b[80];
     std::snprintf(b, sizeof b, ".dbgheader %u, %u, %u", unsigned(f.marker[4]) << 8 | f.marker[5],
-                  unsigned(f.marker[6]) << 8 | f.marker[7], unsigned(f.marker[8]) << 8 | f.marker[9]);
+                  unsigned(f.marker[6]) << 8 | f.marker[7],
+                  unsigned(f.marker[8]) << 8 | f.marker[9]);
     line(s, "; debug information");
     line(s, b);
     for (const std::string &l : dbg.lines) line(s, l);
@@ -570,6 +586,7 @@ std::string pdis_listing(const std::vector<uint8_t> &file, bool raw) {
   pasm_output again;
   if (!pasm_assemble(s.out, "listing", again) || again.file != file)
     return raw_listing(file, "the file is not laid out as pasm writes it") +
-           (again.errors.empty() ? "" : "; " + again.errors.substr(0, again.errors.find('\n')) + "\n");
+           (again.errors.empty() ? ""
+                                 : "; " + again.errors.substr(0, again.errors.find('\n')) + "\n");
   return s.out;
 }

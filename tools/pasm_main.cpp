@@ -11,9 +11,12 @@
 int main(int argc, char **argv) {
   std::string out, in;
   for (int i = 1; i < argc; i++) {
-    if (std::strcmp(argv[i], "-o") == 0 && i + 1 < argc) out = argv[++i];
-    else if (in.empty() && argv[i][0] != '-') in = argv[i];
-    else in.clear(), i = argc;
+    if (std::strcmp(argv[i], "-o") == 0 && i + 1 < argc)
+      out = argv[++i];
+    else if (in.empty() && argv[i][0] != '-')
+      in = argv[i];
+    else
+      in.clear(), i = argc;
   }
   if (in.empty()) {
     std::fputs("usage: pasm [-o output] source.pasm\n", stderr);
@@ -21,8 +24,10 @@ int main(int argc, char **argv) {
   }
   if (out.empty()) {
     out = in;
-    if (out.size() > 5 && out.compare(out.size() - 5, 5, ".pasm") == 0) out.resize(out.size() - 5);
-    else out += ".p";
+    if (out.size() > 5 && out.compare(out.size() - 5, 5, ".pasm") == 0)
+      out.resize(out.size() - 5);
+    else
+      out += ".p";
   }
   std::string src, err;
   if (!tio_read_file(in, &src, &err)) {

@@ -159,7 +159,9 @@ bool pt_packed_value(uint8_t b, int *value) {
   return *value = (b >> 4) * 10 + (b & 15), true;
 }
 
-long pt_operand_max(bool wide) { return wide ? 509 + 65535 : 509; }
+long pt_operand_max(bool wide) {
+  return wide ? 509 + 65535 : 509;
+}
 
 std::vector<uint8_t> pt_operand_bytes(long index, bool wide) {
   if (index < 0) return {0};
@@ -192,10 +194,12 @@ int pt_operand_decode(const uint8_t *p, size_t avail, bool wide, long *index) {
 }
 
 static const char *const io_names[18] = {
-    "read", "print", "input",  "write",    "delete",   "unlock", "rewind", "allocate", "open",
-    "close", "date", "rename", "addindex", "delindex", nullptr,  "begin",  "commit",   "rollback"};
+    "read",  "print", "input",  "write",    "delete",   "unlock", "rewind", "allocate", "open",
+    "close", "date",  "rename", "addindex", "delindex", nullptr,  "begin",  "commit",   "rollback"};
 
-const char *pt_io_op_name(int op) { return op >= 0 && op < 18 ? io_names[op] : nullptr; }
+const char *pt_io_op_name(int op) {
+  return op >= 0 && op < 18 ? io_names[op] : nullptr;
+}
 
 int pt_io_op_number(const std::string &name) {
   for (int i = 0; i < 18; i++)

@@ -19,15 +19,15 @@ struct pt_record {
 
 // A program file taken apart, without any checking beyond the framing.
 struct pt_file {
-  int version = 0;                  // from the first record
-  std::vector<pt_record> records;      // in file order, the closing one too
-  std::vector<uint8_t> image;       // program area as the records place it
-  std::vector<uint8_t> defined;     // 1 where a record placed a byte
-  bool has_marker = false;          // a debug marker record was seen
-  uint8_t marker[10] = {};          // its debug header
-  std::vector<uint8_t> tail;        // bytes after the closing record
-  uint32_t tail_pos = 0;            // file offset of the tail
-  std::string error;                // why the framing stopped, or empty
+  int version = 0;                 // from the first record
+  std::vector<pt_record> records;  // in file order, the closing one too
+  std::vector<uint8_t> image;      // program area as the records place it
+  std::vector<uint8_t> defined;    // 1 where a record placed a byte
+  bool has_marker = false;         // a debug marker record was seen
+  uint8_t marker[10] = {};         // its debug header
+  std::vector<uint8_t> tail;       // bytes after the closing record
+  uint32_t tail_pos = 0;           // file offset of the tail
+  std::string error;               // why the framing stopped, or empty
 };
 
 // Splits a file into records, places their payloads, keeps the tail.

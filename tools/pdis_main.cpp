@@ -12,9 +12,12 @@ int main(int argc, char **argv) {
   bool raw = false;
   std::string in;
   for (int i = 1; i < argc; i++) {
-    if (std::strcmp(argv[i], "-r") == 0) raw = true;
-    else if (in.empty()) in = argv[i];
-    else in.clear(), i = argc;
+    if (std::strcmp(argv[i], "-r") == 0)
+      raw = true;
+    else if (in.empty())
+      in = argv[i];
+    else
+      in.clear(), i = argc;
   }
   if (in.empty()) {
     std::fputs("usage: pdis [-r] program-file\n", stderr);

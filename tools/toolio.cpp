@@ -1,10 +1,10 @@
 // toolio.cpp: whole-file reading and writing for pasm and pdis.
 #include "tools/toolio.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 bool tio_read_file(const std::string &path, std::string *data, std::string *err) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

@@ -28,10 +28,10 @@ constexpr int NPAIR = 4096;
 constexpr int TRIALS = 15;
 
 struct operand_set {
-  const char *name;      // shown in the table
+  const char *name;  // shown in the table
   bcd_num a[NPAIR], b[NPAIR];
   dec64 da[NPAIR], db[NPAIR];
-  bool whole_fits;       // |a| and |a / b| fit an integer: _Decimal64 can truncate
+  bool whole_fits;  // |a| and |a / b| fit an integer: _Decimal64 can truncate
 };
 
 bcd_num make(uint64_t m, int e, bool neg) {
@@ -63,7 +63,9 @@ void put(operand_set *s, bool first, int i, uint64_t v, int scale, bool neg) {
 }
 
 std::mt19937_64 rng(12345);
-uint64_t between(uint64_t lo, uint64_t hi) { return lo + rng() % (hi - lo + 1); }
+uint64_t between(uint64_t lo, uint64_t hi) {
+  return lo + rng() % (hi - lo + 1);
+}
 
 void fill(operand_set *s, const char *name, int kind) {
   s->name = name;
@@ -111,39 +113,65 @@ enum bench_op { B_ADD, B_SUB, B_MUL, B_DIV, B_REM, B_COM, B_INT };
 [[gnu::noinline]] void run_ours(bench_op op, const operand_set &s) {
   int acc = 0;
   switch (op) {
-    case B_ADD: for (int i = 0; i < NPAIR; i++) zm_add(&s.a[i], &s.b[i], &zb_out[i]); break;
-    case B_SUB: for (int i = 0; i < NPAIR; i++) zm_sub(&s.a[i], &s.b[i], &zb_out[i]); break;
-    case B_MUL: for (int i = 0; i < NPAIR; i++) zm_mul(&s.a[i], &s.b[i], &zb_out[i]); break;
-    case B_DIV: for (int i = 0; i < NPAIR; i++) zm_div(&s.a[i], &s.b[i], &zb_out[i]); break;
-    case B_REM: for (int i = 0; i < NPAIR; i++) zm_rem(&s.a[i], &s.b[i], &zb_out[i]); break;
-    case B_COM: for (int i = 0; i < NPAIR; i++) acc += fcom(&s.a[i], &s.b[i]); break;
-    case B_INT: for (int i = 0; i < NPAIR; i++) fint(&s.a[i], &zb_out[i]); break;
+    case B_ADD:
+      for (int i = 0; i < NPAIR; i++) zm_add(&s.a[i], &s.b[i], &zb_out[i]);
+      break;
+    case B_SUB:
+      for (int i = 0; i < NPAIR; i++) zm_sub(&s.a[i], &s.b[i], &zb_out[i]);
+      break;
+    case B_MUL:
+      for (int i = 0; i < NPAIR; i++) zm_mul(&s.a[i], &s.b[i], &zb_out[i]);
+      break;
+    case B_DIV:
+      for (int i = 0; i < NPAIR; i++) zm_div(&s.a[i], &s.b[i], &zb_out[i]);
+      break;
+    case B_REM:
+      for (int i = 0; i < NPAIR; i++) zm_rem(&s.a[i], &s.b[i], &zb_out[i]);
+      break;
+    case B_COM:
+      for (int i = 0; i < NPAIR; i++) acc += fcom(&s.a[i], &s.b[i]);
+      break;
+    case B_INT:
+      for (int i = 0; i < NPAIR; i++) fint(&s.a[i], &zb_out[i]);
+      break;
   }
   sink = acc;
 }
 
-dec64 dtrunc(dec64 x) { return dec64((long long)x); }
+dec64 dtrunc(dec64 x) {
+  return dec64((long long)x);
+}
 
 [[gnu::noinline]] void run_dec(bench_op op, const operand_set &s) {
   int acc = 0;
   switch (op) {
-    case B_ADD: for (int i = 0; i < NPAIR; i++) zb_dout[i] = s.da[i] + s.db[i]; break;
-    case B_SUB: for (int i = 0; i < NPAIR; i++) zb_dout[i] = s.da[i] - s.db[i]; break;
-    case B_MUL: for (int i = 0; i < NPAIR; i++) zb_dout[i] = s.da[i] * s.db[i]; break;
-    case B_DIV: for (int i = 0; i < NPAIR; i++) zb_dout[i] = s.da[i] / s.db[i]; break;
+    case B_ADD:
+      for (int i = 0; i < NPAIR; i++) zb_dout[i] = s.da[i] + s.db[i];
+      break;
+    case B_SUB:
+      for (int i = 0; i < NPAIR; i++) zb_dout[i] = s.da[i] - s.db[i];
+      break;
+    case B_MUL:
+      for (int i = 0; i < NPAIR; i++) zb_dout[i] = s.da[i] * s.db[i];
+      break;
+    case B_DIV:
+      for (int i = 0; i < NPAIR; i++) zb_dout[i] = s.da[i] / s.db[i];
+      break;
     case B_REM:
       for (int i = 0; i < NPAIR; i++) zb_dout[i] = s.da[i] - dtrunc(s.da[i] / s.db[i]) * s.db[i];
       break;
     case B_COM:
       for (int i = 0; i < NPAIR; i++) acc += (s.da[i] > s.db[i]) - (s.da[i] < s.db[i]);
       break;
-    case B_INT: for (int i = 0; i < NPAIR; i++) zb_dout[i] = dtrunc(s.da[i]); break;
+    case B_INT:
+      for (int i = 0; i < NPAIR; i++) zb_dout[i] = dtrunc(s.da[i]);
+      break;
   }
   sink = acc;
 }
 
-double pass_ns(void (*pass)(bench_op, const operand_set &), bench_op op,
-               const operand_set &s, int reps) {
+double pass_ns(void (*pass)(bench_op, const operand_set &), bench_op op, const operand_set &s,
+               int reps) {
   double t0 = now_ns();
   for (int r = 0; r < reps; r++) pass(op, s);
   return (now_ns() - t0) / (double(reps) * NPAIR);
@@ -176,8 +204,8 @@ operand_set amounts, amount_qty, amount_rate, full, limits;
 // / 100, all values being positive.
 void business_loop(long n) {
   bcd_num price = make(1234, 2, false), qty{}, total{}, avg{}, sumavg{}, i{};
-  const bcd_num one = make(1, 1, false), thousand = make(1, 4, false),
-                hundred = make(1, 3, false), half = make(5, 0, false);
+  const bcd_num one = make(1, 1, false), thousand = make(1, 4, false), hundred = make(1, 3, false),
+                half = make(5, 0, false);
   int nd = 0;
   for (long v = n; v; v /= 10) nd++;
   bcd_num t, limit = make(uint64_t(n), nd, false);
@@ -228,10 +256,10 @@ void business_loop(long n) {
   std::printf("\nbusiness loop, N = %ld\n", n);
   std::printf("  run arithmetic  %6.1f ns/iteration  total=%s avg=%s sumavg=%s\n", ours,
               show(total), show(avg), show(sumavg));
-  std::printf("  _Decimal64      %6.1f ns/iteration  total=%lld.%02lld avg=%lld.%02lld "
-              "sumavg=%lld.%02lld\n",
-              dec, dc_total / 100, dc_total % 100, dc_avg / 100, dc_avg % 100, dc_sum / 100,
-              dc_sum % 100);
+  std::printf(
+      "  _Decimal64      %6.1f ns/iteration  total=%lld.%02lld avg=%lld.%02lld "
+      "sumavg=%lld.%02lld\n",
+      dec, dc_total / 100, dc_total % 100, dc_avg / 100, dc_avg % 100, dc_sum / 100, dc_sum % 100);
   std::printf("  ratio           %6.2f\n", ours / dec);
 }
 

@@ -2,14 +2,16 @@
 // program loader and the readers of whole text files.
 #include "run/files/fbuf.h"
 
+#include <unistd.h>
 #include <cerrno>
 #include <cstring>
-#include <unistd.h>
 
 fbuf_state fb;
 ssize_t (*fb_sys_read)(int fd, void *buf, size_t n) = ::read;
 
-void fbinit() { fbend(); }
+void fbinit() {
+  fbend();
+}
 
 void fbend() {
   fb.fsize = 0;

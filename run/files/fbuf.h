@@ -6,14 +6,14 @@
 
 #include <sys/types.h>
 
-constexpr int FBLOCK_SIZE = 1024;  // bytes of the block
-constexpr int FBGATHER_SIZE = 512; // largest request fbread_p2 gathers
+constexpr int FBLOCK_SIZE = 1024;   // bytes of the block
+constexpr int FBGATHER_SIZE = 512;  // largest request fbread_p2 gathers
 
 struct fbuf_state {
-  unsigned char fblock[FBLOCK_SIZE];     // the block
-  int fsize;                             // bytes held in the block
-  int fnext;                             // next unread byte in the block
-  unsigned char gather[FBGATHER_SIZE];   // requests that straddle blocks
+  unsigned char fblock[FBLOCK_SIZE];    // the block
+  int fsize;                            // bytes held in the block
+  int fnext;                            // next unread byte in the block
+  unsigned char gather[FBGATHER_SIZE];  // requests that straddle blocks
 };
 extern fbuf_state fb;
 

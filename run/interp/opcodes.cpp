@@ -5,6 +5,7 @@
 #include <cstring>
 
 // tag: ZOPCODE-ORDER (row b describes opcode byte b)
+// clang-format off
 const zopcode zopcodes[256] = {
     {  0, "bad00", OPS_BAD, "no operation: error 102"},
     {  1, "add.b", OPS_NFETCH, "pop right and left; push left + right [packed byte]"},
@@ -263,6 +264,7 @@ const zopcode zopcodes[256] = {
     {254, "bind2.l", OPS_OPERAND, "pop a value; write its data address into the variable's descriptor"},
     {255, "const15", OPS_CONST, "push the number 15"},
 };
+// clang-format on
 
 const zopcode *zop_find(const char *name) {
   for (const zopcode &op : zopcodes)

@@ -27,33 +27,60 @@
 
 // Shapes of the operand bytes after an opcode.
 enum zop_shape : uint8_t {
-  OPS_BAD = 0,   // no operation: raises 102
-  OPS_NONE,      // no operand bytes
-  OPS_CONST,     // no operand bytes: pushes the constant (code >> 4)
-  OPS_NFETCH,    // numeric fetch, chosen by source and form bits
-  OPS_SFETCH,    // string fetch, chosen by source and form bits
-  OPS_OPERAND,   // one operand number
-  OPS_JUMP,      // jump operand: short 1 signed byte, long adr_len address
-  OPS_TABLE,     // count byte k, then k long addresses
-  OPS_CALL,      // function or procedure number byte, argument count byte
-  OPS_MACH,      // one machine-command byte
-  OPS_IO,        // operation byte, option count c, c option-number bytes
+  OPS_BAD = 0,  // no operation: raises 102
+  OPS_NONE,     // no operand bytes
+  OPS_CONST,    // no operand bytes: pushes the constant (code >> 4)
+  OPS_NFETCH,   // numeric fetch, chosen by source and form bits
+  OPS_SFETCH,   // string fetch, chosen by source and form bits
+  OPS_OPERAND,  // one operand number
+  OPS_JUMP,     // jump operand: short 1 signed byte, long adr_len address
+  OPS_TABLE,    // count byte k, then k long addresses
+  OPS_CALL,     // function or procedure number byte, argument count byte
+  OPS_MACH,     // one machine-command byte
+  OPS_IO,       // operation byte, option count c, c option-number bytes
 };
 
 // Operation numbers of the control group (the low five bits).
 enum zop_control : uint8_t {
-  OPC_AND = 0, OPC_OR, OPC_NOT, OPC_RETS, OPC_RET, OPC_BAD5, OPC_IO, OPC_IONUM,
-  OPC_IOSTR, OPC_IOEND, OPC_CHS, OPC_NTOS, OPC_STON, OPC_RDNUM, OPC_RDSTR,
-  OPC_CONST15, OPC_JT, OPC_JF, OPC_JMP, OPC_JMPC, OPC_GOSUBC, OPC_GOSUB,
-  OPC_CALL, OPC_BAD23, OPC_MACH, OPC_BAD25, OPC_LOOP, OPC_PUSHA, OPC_BAD28,
-  OPC_BIND, OPC_BIND2, OPC_CONST31
+  OPC_AND = 0,
+  OPC_OR,
+  OPC_NOT,
+  OPC_RETS,
+  OPC_RET,
+  OPC_BAD5,
+  OPC_IO,
+  OPC_IONUM,
+  OPC_IOSTR,
+  OPC_IOEND,
+  OPC_CHS,
+  OPC_NTOS,
+  OPC_STON,
+  OPC_RDNUM,
+  OPC_RDSTR,
+  OPC_CONST15,
+  OPC_JT,
+  OPC_JF,
+  OPC_JMP,
+  OPC_JMPC,
+  OPC_GOSUBC,
+  OPC_GOSUB,
+  OPC_CALL,
+  OPC_BAD23,
+  OPC_MACH,
+  OPC_BAD25,
+  OPC_LOOP,
+  OPC_PUSHA,
+  OPC_BAD28,
+  OPC_BIND,
+  OPC_BIND2,
+  OPC_CONST31
 };
 
 // Field masks of an opcode byte.
-constexpr uint8_t ZOP_OPER = 0x1F;    // operation
-constexpr uint8_t ZOP_FORM = 0x60;    // form
-constexpr uint8_t ZOP_SOURCE = 0x80;  // source variable / long form
-constexpr uint8_t ZOP_CONTROL = 0x60; // form value of the control group
+constexpr uint8_t ZOP_OPER = 0x1F;     // operation
+constexpr uint8_t ZOP_FORM = 0x60;     // form
+constexpr uint8_t ZOP_SOURCE = 0x80;   // source variable / long form
+constexpr uint8_t ZOP_CONTROL = 0x60;  // form value of the control group
 
 // Machine commands (the byte after a mach opcode).
 enum zop_mach : uint8_t {

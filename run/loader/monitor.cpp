@@ -584,7 +584,8 @@ void display_hierarchy(int outfd) {
       // count, rdt, return address, rcod (adr_len each but the count), zrcod2
       uint32_t base = link - a - 1 - a - a - a - 1;
       int n = int(zget1(base));
-      line = hex4(rcod + 6 * a + 1) + frame_params(link, n) + ":" + hex4(zgeta(base + 1 + a) - zm.zrbas);
+      line = hex4(rcod + 6 * a + 1) + frame_params(link, n) + ":" +
+             hex4(zgeta(base + 1 + a) - zm.zrbas);
       rcod = zgeta(base + 1 + 2 * a);
     } else if (ptr == FRAME_CALL) {
       int n = int(zget1(link - a - 1));

@@ -5,13 +5,13 @@
 // so a damaged or hostile file ends in a loader result.
 #include "run/loader/zload.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "run/files/fbuf.h"
 #include "run/files/names.h"
@@ -130,7 +130,9 @@ static bool in_area(uint64_t rel, uint64_t len) {
   return uint64_t(zm.zrbas) + rel + len <= zm.zrsck;
 }
 
-static uint32_t geta(uint32_t rel) { return zgeta(zm.zrbas + rel); }
+static uint32_t geta(uint32_t rel) {
+  return zgeta(zm.zrbas + rel);
+}
 
 // relocates the descriptors of [ds, de) and clears the storage [de, next)
 static int relocate_area(uint32_t ds, uint32_t de, uint32_t next) {

@@ -40,10 +40,10 @@ constexpr int ZL_NAME_MAX = 32753;  // longest program name looked at
 constexpr int ZL_MARKER_LEN = 15;   // N of a debug-information marker
 
 struct zloader_state {
-  int pcodeVersion;     // version of the program being loaded; 0 = any
-  uint32_t null_addr;   // address given to unbound descriptors
-  uint32_t rst_count;   // entries in the routine table (0 without one)
-  uint32_t prog_end;    // offset from zrbas past the highest placed byte
+  int pcodeVersion;    // version of the program being loaded; 0 = any
+  uint32_t null_addr;  // address given to unbound descriptors
+  uint32_t rst_count;  // entries in the routine table (0 without one)
+  uint32_t prog_end;   // offset from zrbas past the highest placed byte
 };
 extern zloader_state zl;
 

@@ -138,11 +138,22 @@ inline uint64_t pack(uint64_t m) {
          uint64_t(BCD4.v[q4 - 10000 * q8]) << 16 | BCD4.v[m - 10000 * q4];
 }
 
-constexpr uint64_t POW10[16] = {
-    1ULL, 10ULL, 100ULL, 1000ULL, 10000ULL, 100000ULL, 1000000ULL,
-    10000000ULL, 100000000ULL, 1000000000ULL, 10000000000ULL,
-    100000000000ULL, 1000000000000ULL, 10000000000000ULL,
-    100000000000000ULL, 1000000000000000ULL};
+constexpr uint64_t POW10[16] = {1ULL,
+                                10ULL,
+                                100ULL,
+                                1000ULL,
+                                10000ULL,
+                                100000ULL,
+                                1000000ULL,
+                                10000000ULL,
+                                100000000ULL,
+                                1000000000ULL,
+                                10000000000ULL,
+                                100000000000ULL,
+                                1000000000000ULL,
+                                10000000000000ULL,
+                                100000000000000ULL,
+                                1000000000000000ULL};
 
 // Number of decimal digits of 0 < v < 10^15.
 inline int ndigits(uint64_t v) {
@@ -266,7 +277,7 @@ inline uint64_t div_wide(zm_u128 n, uint64_t d) {
   unpack2(x, y, &ma, &mb);
   zm_u128 p = zm_u128(ma) * mb;
   int xr = int(wa & XMASK) + int(wb & XMASK) - BCD_BIAS;  // E = Ea + Eb
-  bool full = p >= zm_u128(P14) * P13;  // 28 digits, else 27 and E one less
+  bool full = p >= zm_u128(P14) * P13;                    // 28 digits, else 27 and E one less
   uint64_t unit = full ? P14 : P13;
   uint64_t r = div_wide(p + unit / 2, unit);
   xr -= !full;
@@ -338,7 +349,9 @@ void zm_rem(const bcd_num *a, const bcd_num *b, bcd_num *c) {
   store_word(c, w_rem(get(a), get(b)));
 }
 
-void fint(const bcd_num *a, bcd_num *b) { store_word(b, w_int(get(a))); }
+void fint(const bcd_num *a, bcd_num *b) {
+  store_word(b, w_int(get(a)));
+}
 
 int fcom(const bcd_num *a, const bcd_num *b) {
   int64_t ka = order_key(get(a)), kb = order_key(get(b));
@@ -347,26 +360,53 @@ int fcom(const bcd_num *a, const bcd_num *b) {
 
 int zmathc(int opc, const bcd_num *a, const bcd_num *b, bcd_num *c) {
   switch (opc) {
-    case FADD: zm_add(a, b, c); return 0;
-    case FSUB: zm_sub(a, b, c); return 0;
-    case FMUL: zm_mul(a, b, c); return 0;
-    case FDIV: zm_div(a, b, c); return 0;
-    case FREM: zm_rem(a, b, c); return 0;
-    case FCOM: return fcom(a, b);
-    case FINT: fint(a, c); return 0;
-    default: badop();
+    case FADD:
+      zm_add(a, b, c);
+      return 0;
+    case FSUB:
+      zm_sub(a, b, c);
+      return 0;
+    case FMUL:
+      zm_mul(a, b, c);
+      return 0;
+    case FDIV:
+      zm_div(a, b, c);
+      return 0;
+    case FREM:
+      zm_rem(a, b, c);
+      return 0;
+    case FCOM:
+      return fcom(a, b);
+    case FINT:
+      fint(a, c);
+      return 0;
+    default:
+      badop();
   }
 }
 
 void zmath(const bcd_num *a, const bcd_num *b, bcd_num *c) {
   switch (zcod & 0x1F) {
-    case FADD: zm_add(a, b, c); return;
-    case FSUB: zm_sub(a, b, c); return;
-    case FMUL: zm_mul(a, b, c); return;
-    case FDIV: zm_div(a, b, c); return;
-    case FREM: zm_rem(a, b, c); return;
-    case FNEG: zm_sub(b, a, c); return;
-    default: badop();
+    case FADD:
+      zm_add(a, b, c);
+      return;
+    case FSUB:
+      zm_sub(a, b, c);
+      return;
+    case FMUL:
+      zm_mul(a, b, c);
+      return;
+    case FDIV:
+      zm_div(a, b, c);
+      return;
+    case FREM:
+      zm_rem(a, b, c);
+      return;
+    case FNEG:
+      zm_sub(b, a, c);
+      return;
+    default:
+      badop();
   }
 }
 

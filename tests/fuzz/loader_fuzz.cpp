@@ -26,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   }
   if (size == 0) return 0;
   uint8_t sel = data[0];
-  if (ftruncate(memfd, 0) != 0 || pwrite(memfd, data + 1, size - 1, 0) != ssize_t(size - 1)) return 0;
+  if (ftruncate(memfd, 0) != 0 || pwrite(memfd, data + 1, size - 1, 0) != ssize_t(size - 1))
+    return 0;
   unsigned m = sel & 0x40 ? 1000 : 120;
   if (!zm.zu || zm.size != m * 256 + 256 * (1 + (sel & 3)) + 202) {
     if (zimage_alloc(m, 1 + (sel & 3), 200) != ZALLOC_OK) return 0;

@@ -30,12 +30,12 @@ using bytes = std::vector<uint8_t>;
 // A program area laid out for address width a, with what the loader must
 // make of it.
 struct sample {
-  int a;                      // adr_len
-  bytes area;                 // program area as the file places it
-  uint32_t desc[3];           // offsets of the three descriptors
-  uint32_t storage, next1;    // storage [storage, next1) of the block
-  uint32_t table, main, code; // routine table, main block, main routine
-  uint32_t stack;             // offset of the stack-bottom bytes
+  int a;                       // adr_len
+  bytes area;                  // program area as the file places it
+  uint32_t desc[3];            // offsets of the three descriptors
+  uint32_t storage, next1;     // storage [storage, next1) of the block
+  uint32_t table, main, code;  // routine table, main block, main routine
+  uint32_t stack;              // offset of the stack-bottom bytes
 };
 
 void put_be(bytes &b, uint32_t at, uint32_t v, int n) {
@@ -120,7 +120,9 @@ bytes file_of(const bytes &area, int version, size_t chunk = 40) {
   return f;
 }
 
-int version_of(int a) { return a == 3 ? 130 : 129; }
+int version_of(int a) {
+  return a == 3 ? 130 : 129;
+}
 
 struct loader_fixture : ::testing::Test {
   std::string dir;
@@ -176,7 +178,7 @@ TEST_F(loader_fixture, relocates_descriptors_and_sets_registers_in_both_widths) 
       ASSERT_EQ(load(file_of(s.area, version_of(a))), ZL_OK);
       EXPECT_EQ(zw.adr_len, a);
       EXPECT_EQ(zgeta(at(s.desc[0] + 1)), zm.zrbas + s.storage);  // relocated
-      EXPECT_EQ(zgeta(at(s.desc[1] + 1)), 16u);                    // absolute: kept
+      EXPECT_EQ(zgeta(at(s.desc[1] + 1)), 16u);                   // absolute: kept
       uint32_t null_addr = compat ? zm.zrbas : (a == 3 ? 0xFFFFFFu : 0xFFFFu);
       EXPECT_EQ(zgeta(at(s.desc[2] + 1)), null_addr);
       for (uint32_t i = s.storage; i < s.next1; i++) ASSERT_EQ(zget1(at(i)), 0u) << "storage " << i;
@@ -254,14 +256,16 @@ TEST_F(loader_fixture, block_chain_faults_give_their_results) {
       {"next beyond the area", [](sample &s) { put_be(s.area, 1, 0xF000, s.a); }, ZL_NOMAIN},
       {"descriptors not a multiple",
        [](sample &s) { put_be(s.area, 1 + 2 * uint32_t(s.a), s.storage - 1, s.a); }, ZL_BADFILE},
-      {"descriptor end past next", [](sample &s) { put_be(s.area, 1 + 2 * uint32_t(s.a), s.next1 + 7, s.a); },
-       ZL_BADFILE},
-      {"descriptors over the block fields", [](sample &s) { put_be(s.area, 1 + uint32_t(s.a), 1, s.a); },
-       ZL_BADFILE},
+      {"descriptor end past next",
+       [](sample &s) { put_be(s.area, 1 + 2 * uint32_t(s.a), s.next1 + 7, s.a); }, ZL_BADFILE},
+      {"descriptors over the block fields",
+       [](sample &s) { put_be(s.area, 1 + uint32_t(s.a), 1, s.a); }, ZL_BADFILE},
       {"flags above 3", [](sample &s) { put_be(s.area, s.main + 1, 4, 2); }, ZL_FLAGS},
       {"flags high byte", [](sample &s) { put_be(s.area, s.main + 1, 0x100, 2); }, ZL_FLAGS},
-      {"common above C", [](sample &s) { put_be(s.area, s.main + 3 + uint32_t(s.a), 300, 2); }, ZL_COMMON},
-      {"main routine outside", [](sample &s) { put_be(s.area, s.main + 3, 0xFFF0, s.a); }, ZL_BADFILE},
+      {"common above C", [](sample &s) { put_be(s.area, s.main + 3 + uint32_t(s.a), 300, 2); },
+       ZL_COMMON},
+      {"main routine outside", [](sample &s) { put_be(s.area, s.main + 3, 0xFFF0, s.a); },
+       ZL_BADFILE},
   };
   for (int a : {2, 3})
     for (const fault &f : faults) {
@@ -333,11 +337,25 @@ TEST_F(loader_fixture, debug_marker_is_taken_and_not_placed) {
     sample s = make_sample(a);
     bytes f = file_of(s.area, version_of(a));
     // debug information behind the closing record: one routine, one symbol
-    bytes dbg = {255, 11, 0, 9, 0, 7, 0, 1, 'M', 'A', 'I', 'N', 0, 13, 0, 2, 0, 0, 0, 0, 0, 0, 1, ' ', 'X', 0, 0,
-                 255, 0};
+    bytes dbg = {255, 11, 0, 9, 0, 7, 0, 1, 'M', 'A', 'I', 'N', 0,   13, 0,
+                 2,   0,  0, 0, 0, 0, 0, 1, ' ', 'X', 0,   0,   255, 0};
     uint32_t off = uint32_t(f.size()) + 16;
-    bytes marker = {15, uint8_t(version_of(a)), 0, 0, 0, 6, uint8_t(off >> 24), uint8_t(off >> 16),
-                    uint8_t(off >> 8), uint8_t(off), 0, 1, 0, 1, 0, 10};
+    bytes marker = {15,
+                    uint8_t(version_of(a)),
+                    0,
+                    0,
+                    0,
+                    6,
+                    uint8_t(off >> 24),
+                    uint8_t(off >> 16),
+                    uint8_t(off >> 8),
+                    uint8_t(off),
+                    0,
+                    1,
+                    0,
+                    1,
+                    0,
+                    10};
     marker[2] = checksum(marker);
     bytes file = marker;
     file.insert(file.end(), f.begin(), f.end());
@@ -355,7 +373,8 @@ TEST_F(loader_fixture, debug_marker_is_taken_and_not_placed) {
     file.resize(file.size() - 5);
     testing::internal::CaptureStdout();
     EXPECT_EQ(load(file), ZL_OK);
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("CAN'T LOAD DEBUG INFORMATION"), std::string::npos);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("CAN'T LOAD DEBUG INFORMATION"),
+              std::string::npos);
     EXPECT_EQ(zdebug.db_info, 0);
     debugging = 0;
     EXPECT_EQ(load(file), ZL_OK);  // outside debug mode the marker is passed over

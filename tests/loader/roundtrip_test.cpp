@@ -40,12 +40,26 @@ struct gen {
       var x{prefix + std::to_string(i), pick(6)};
       std::string d;
       switch (x.kind) {
-        case 0: d = "num " + x.name; break;
-        case 1: d = "num " + x.name + "(" + std::to_string(1 + pick(20)) + ")"; break;
-        case 2: d = "num " + x.name + "(" + std::to_string(1 + pick(5)) + "," + std::to_string(1 + pick(5)) + ")"; break;
-        case 3: d = "str " + x.name + "(" + std::to_string(1 + pick(30)) + ")"; break;
-        case 4: d = "vstr " + x.name + "(" + std::to_string(1 + pick(30)) + ")"; break;
-        default: d = "str " + x.name + "(" + std::to_string(1 + pick(9)) + "," + std::to_string(1 + pick(9)) + ")"; break;
+        case 0:
+          d = "num " + x.name;
+          break;
+        case 1:
+          d = "num " + x.name + "(" + std::to_string(1 + pick(20)) + ")";
+          break;
+        case 2:
+          d = "num " + x.name + "(" + std::to_string(1 + pick(5)) + "," +
+              std::to_string(1 + pick(5)) + ")";
+          break;
+        case 3:
+          d = "str " + x.name + "(" + std::to_string(1 + pick(30)) + ")";
+          break;
+        case 4:
+          d = "vstr " + x.name + "(" + std::to_string(1 + pick(30)) + ")";
+          break;
+        default:
+          d = "str " + x.name + "(" + std::to_string(1 + pick(9)) + "," +
+              std::to_string(1 + pick(9)) + ")";
+          break;
       }
       int extra = pick(10);
       if (extra == 0) d += " common " + std::to_string(pick(200));
@@ -63,22 +77,54 @@ struct gen {
       const var *v = vars.empty() ? nullptr : &vars[size_t(pick(int(vars.size())))];
       std::string target = lab + "t" + std::to_string(pick(nlabels));
       switch (pick(16)) {
-        case 0: ln("  push " + std::to_string(pick(200)) + "." + std::to_string(pick(100))); break;
-        case 1: ln("  add " + std::to_string(pick(120))); break;
-        case 2: if (v) ln("  push " + v->name + (v->kind == 1 ? "()" : v->kind == 2 ? "(,)" : "")); break;
-        case 3: ln("  spush \"" + std::string(size_t(pick(90)), 'q') + "\""); break;
-        case 4: ln("  jmp " + target); break;
-        case 5: ln("  jf " + target); break;
-        case 6: ln("  gosub " + target); break;
-        case 7: ln("  jmpc " + target + ", " + target + ", " + target); break;
-        case 8: ln("  .data 1, 25, \"ab\", -3.5, 0"); break;
-        case 9: if (v) ln("  store " + v->name); break;
-        case 10: ln("  io write, A, R"); break;
-        case 11: ln(nprocs ? "  call P" + std::to_string(pick(nprocs)) + ", 0" : "  call 14, 1"); break;
-        case 12: ln("  mach " + std::to_string(pick(5))); break;
-        case 13: ln("  const" + std::to_string(pick(16))); break;
-        case 14: ln("  pusha " + target); break;
-        default: if (v) ln("  loop " + v->name); break;
+        case 0:
+          ln("  push " + std::to_string(pick(200)) + "." + std::to_string(pick(100)));
+          break;
+        case 1:
+          ln("  add " + std::to_string(pick(120)));
+          break;
+        case 2:
+          if (v) ln("  push " + v->name + (v->kind == 1 ? "()" : v->kind == 2 ? "(,)" : ""));
+          break;
+        case 3:
+          ln("  spush \"" + std::string(size_t(pick(90)), 'q') + "\"");
+          break;
+        case 4:
+          ln("  jmp " + target);
+          break;
+        case 5:
+          ln("  jf " + target);
+          break;
+        case 6:
+          ln("  gosub " + target);
+          break;
+        case 7:
+          ln("  jmpc " + target + ", " + target + ", " + target);
+          break;
+        case 8:
+          ln("  .data 1, 25, \"ab\", -3.5, 0");
+          break;
+        case 9:
+          if (v) ln("  store " + v->name);
+          break;
+        case 10:
+          ln("  io write, A, R");
+          break;
+        case 11:
+          ln(nprocs ? "  call P" + std::to_string(pick(nprocs)) + ", 0" : "  call 14, 1");
+          break;
+        case 12:
+          ln("  mach " + std::to_string(pick(5)));
+          break;
+        case 13:
+          ln("  const" + std::to_string(pick(16)));
+          break;
+        case 14:
+          ln("  pusha " + target);
+          break;
+        default:
+          if (v) ln("  loop " + v->name);
+          break;
       }
     }
     for (int k = 0; k < nlabels; k++) {
@@ -137,9 +183,12 @@ void check_loaded(const std::vector<uint8_t> &file, int version) {
       uint32_t d = r.varbg + uint32_t(y.loc - 2) * dsc;
       ASSERT_EQ(zget1(R + d), f.image[d]) << y.name;
       uint32_t fa = fgeta(d + 1), la = zgeta(R + d + 1);
-      if (f.image[d] & 0x80) EXPECT_EQ(la, fa) << y.name;
-      else if (fa == 0) EXPECT_EQ(la, zw.inv_offs) << y.name;
-      else EXPECT_EQ(la, fa + R) << y.name;
+      if (f.image[d] & 0x80)
+        EXPECT_EQ(la, fa) << y.name;
+      else if (fa == 0)
+        EXPECT_EQ(la, zw.inv_offs) << y.name;
+      else
+        EXPECT_EQ(la, fa + R) << y.name;
       EXPECT_EQ(zget2(R + d + 1 + a), y.dim1);
       EXPECT_EQ(zget2(R + d + 3 + a), y.dim2);
     }

@@ -49,12 +49,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (!proper(got)) std::abort();
   if (!proper(a) || !proper(b)) return 0;
   switch (opc) {
-    case FADD: ref_add(&a, &b, &want); break;
-    case FSUB: ref_sub(&a, &b, &want); break;
-    case FMUL: ref_mul(&a, &b, &want); break;
-    case FDIV: ref_div(&a, &b, &want); break;
-    case FREM: ref_rem(&a, &b, &want); break;
-    default: ref_int(&a, &want); break;
+    case FADD:
+      ref_add(&a, &b, &want);
+      break;
+    case FSUB:
+      ref_sub(&a, &b, &want);
+      break;
+    case FMUL:
+      ref_mul(&a, &b, &want);
+      break;
+    case FDIV:
+      ref_div(&a, &b, &want);
+      break;
+    case FREM:
+      ref_rem(&a, &b, &want);
+      break;
+    default:
+      ref_int(&a, &want);
+      break;
   }
   if (std::memcmp(&got, &want, 8) != 0) std::abort();
   return 0;

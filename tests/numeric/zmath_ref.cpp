@@ -12,9 +12,9 @@
 namespace {
 
 struct ref_rows {
-  uint8_t opd[15];        // first digit row
-  uint8_t accu_buf[31];   // guard byte, then accu 0..29
-  uint8_t opd_neg[15];    // nines' complement of the divisor
+  uint8_t opd[15];       // first digit row
+  uint8_t accu_buf[31];  // guard byte, then accu 0..29
+  uint8_t opd_neg[15];   // nines' complement of the divisor
 };
 ref_rows rr;
 uint8_t *const accu = rr.accu_buf + 1;
@@ -24,8 +24,12 @@ void fail(const char *what) {
   std::abort();
 }
 
-int exponent(const bcd_num &n) { return (n.exp & 0x7F) - 64; }
-bool negative(const bcd_num &n) { return n.exp & 0x80; }
+int exponent(const bcd_num &n) {
+  return (n.exp & 0x7F) - 64;
+}
+bool negative(const bcd_num &n) {
+  return n.exp & 0x80;
+}
 
 void unpack_digits(const bcd_num &n, uint8_t *dst) {
   for (int i = 0; i < 7; i++) {
@@ -125,8 +129,8 @@ void add_signed(const bcd_num &a, const bcd_num &b, bool bneg, bcd_num *c) {
   bool accu_minuend = xneg;  // the positive operand is the minuend
   int carry = accu_minuend ? (up ? 2 : 1) : (up ? 0 : 1);
   for (int i = 14; i >= 1; i--) {
-    int v = accu_minuend ? accu[i] + 9 - rr.opd[i - 1] + carry
-                         : rr.opd[i - 1] + 9 - accu[i] + carry;
+    int v =
+        accu_minuend ? accu[i] + 9 - rr.opd[i - 1] + carry : rr.opd[i - 1] + 9 - accu[i] + carry;
     accu[i] = uint8_t(v % 10);
     carry = v / 10;
   }

@@ -56,8 +56,12 @@ uint64_t mant(const bcd_num &n) {
   for (int i = 0; i < 7; i++) m = m * 100 + (n.dig[i] >> 4) * 10 + (n.dig[i] & 15);
   return m;
 }
-int expo(const bcd_num &n) { return (n.exp & 0x7F) - 64; }
-bool neg(const bcd_num &n) { return n.exp & 0x80; }
+int expo(const bcd_num &n) {
+  return (n.exp & 0x7F) - 64;
+}
+bool neg(const bcd_num &n) {
+  return n.exp & 0x80;
+}
 
 // An exact value n * 10^e rounded half up to 14 digits, then brought into
 // range: the expected result wherever the rules equal exact rounding.
@@ -111,12 +115,14 @@ bcd_num num(const char *s) {
 
 std::string hex(const bcd_num &n) {
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%02X %02X %02X %02X %02X %02X %02X %02X", n.dig[0],
-                n.dig[1], n.dig[2], n.dig[3], n.dig[4], n.dig[5], n.dig[6], n.exp);
+  std::snprintf(buf, sizeof buf, "%02X %02X %02X %02X %02X %02X %02X %02X", n.dig[0], n.dig[1],
+                n.dig[2], n.dig[3], n.dig[4], n.dig[5], n.dig[6], n.exp);
   return buf;
 }
 
-bool same(const bcd_num &x, const bcd_num &y) { return std::memcmp(&x, &y, 8) == 0; }
+bool same(const bcd_num &x, const bcd_num &y) {
+  return std::memcmp(&x, &y, 8) == 0;
+}
 
 // Normalised or the eight zero bytes; every nibble a digit.
 bool canonical(const bcd_num &n) {
@@ -136,13 +142,26 @@ bcd_num op(int opc, const bcd_num &a, const bcd_num &b) {
 bcd_num ref(int opc, const bcd_num &a, const bcd_num &b) {
   bcd_num c{};
   switch (opc) {
-    case FADD: ref_add(&a, &b, &c); break;
-    case FSUB: ref_sub(&a, &b, &c); break;
-    case FMUL: ref_mul(&a, &b, &c); break;
-    case FDIV: ref_div(&a, &b, &c); break;
-    case FREM: ref_rem(&a, &b, &c); break;
-    case FINT: ref_int(&a, &c); break;
-    default: ADD_FAILURE() << "no reference for " << opc;
+    case FADD:
+      ref_add(&a, &b, &c);
+      break;
+    case FSUB:
+      ref_sub(&a, &b, &c);
+      break;
+    case FMUL:
+      ref_mul(&a, &b, &c);
+      break;
+    case FDIV:
+      ref_div(&a, &b, &c);
+      break;
+    case FREM:
+      ref_rem(&a, &b, &c);
+      break;
+    case FINT:
+      ref_int(&a, &c);
+      break;
+    default:
+      ADD_FAILURE() << "no reference for " << opc;
   }
   return c;
 }
@@ -166,16 +185,22 @@ struct operand_gen {
         uint64_t v = uint64_t(pow10(nd - 1)) + r() % uint64_t(9 * pow10(nd - 1));
         return v * uint64_t(pow10(14 - nd));
       }
-      case 1: return P14 - 1 - r() % 3;
-      case 2: return P13 + r() % 3;
-      case 3: return P13 * (1 + r() % 9) + (r() % 2 ? 0 : 5 * uint64_t(pow10(int(r() % 13))));
-      default: return P13 + r() % (P14 - P13);
+      case 1:
+        return P14 - 1 - r() % 3;
+      case 2:
+        return P13 + r() % 3;
+      case 3:
+        return P13 * (1 + r() % 9) + (r() % 2 ? 0 : 5 * uint64_t(pow10(int(r() % 13))));
+      default:
+        return P13 + r() % (P14 - P13);
     }
   }
   int exponent() {
     switch (r() % 4) {
-      case 0: return r() % 2 ? 63 - int(r() % 4) : -63 + int(r() % 4);
-      default: return int(r() % 127) - 63;
+      case 0:
+        return r() % 2 ? 63 - int(r() % 4) : -63 + int(r() % 4);
+      default:
+        return int(r() % 127) - 63;
     }
   }
   bcd_num one(int e) {
@@ -273,8 +298,17 @@ TEST(zmath, encodings_of_results) {
 }
 
 TEST(zmath, comparison_orders_numbers) {
-  const char *ascending[] = {"-99999999999999E49", "-1E20", "-1.5", "-1", "-1E-63",
-                             "0", "1E-63", "0.5", "0.50000000000001", "1", "1E20",
+  const char *ascending[] = {"-99999999999999E49",
+                             "-1E20",
+                             "-1.5",
+                             "-1",
+                             "-1E-63",
+                             "0",
+                             "1E-63",
+                             "0.5",
+                             "0.50000000000001",
+                             "1",
+                             "1E20",
                              "99999999999999E49"};
   const int n = sizeof ascending / sizeof *ascending;
   for (int i = 0; i < n; i++)
@@ -296,8 +330,8 @@ TEST(zmath, equals_digit_reference_on_random_operands) {
     g.pair(&a, &b);
     for (int opc : ops) {
       bcd_num got = op(opc, a, b), want = ref(opc, a, b);
-      ASSERT_TRUE(same(got, want)) << hex(a) << " " << op_name(opc) << " " << hex(b)
-                                   << " gives " << hex(got) << ", reference " << hex(want);
+      ASSERT_TRUE(same(got, want)) << hex(a) << " " << op_name(opc) << " " << hex(b) << " gives "
+                                   << hex(got) << ", reference " << hex(want);
     }
     ASSERT_EQ(fcom(&a, &b), ref_com(&a, &b)) << hex(a) << " vs " << hex(b);
   }
@@ -397,7 +431,7 @@ TEST(zmath, opcode_bits_select_the_operation) {
     uint8_t zcod;
     const char *want;
   };
-  const row rows[] = {{0x21, "9.5"}, {0x42, "5.5"}, {0xE3, "15"},
+  const row rows[] = {{0x21, "9.5"},  {0x42, "5.5"}, {0xE3, "15"},
                       {0x04, "3.75"}, {0x25, "1.5"}, {0x07, "-5.5"}};
   for (const row &t : rows) {
     zcod = t.zcod;
@@ -439,8 +473,8 @@ TEST(zmath, damaged_operands_count_with_face_value) {
   for (const row &t : rows) {
     bcd_num raw;
     unsigned v[8];
-    ASSERT_EQ(std::sscanf(t.bytes, "%x %x %x %x %x %x %x %x", &v[0], &v[1], &v[2], &v[3],
-                          &v[4], &v[5], &v[6], &v[7]),
+    ASSERT_EQ(std::sscanf(t.bytes, "%x %x %x %x %x %x %x %x", &v[0], &v[1], &v[2], &v[3], &v[4],
+                          &v[5], &v[6], &v[7]),
               8);
     for (int k = 0; k < 7; k++) raw.dig[k] = uint8_t(v[k]);
     raw.exp = uint8_t(v[7]);
@@ -467,10 +501,8 @@ TEST(zmath, round_carries_into_a_new_leading_digit) {
     int start;        // returned start relative to p
   };
   const row rows[] = {
-      {"123456789012344", "12345678901234", 0},
-      {"123456789012345", "12345678901235", 0},
-      {"123456789999999", "12345679000000", 0},
-      {"999999999999995", "10000000000000", -1},
+      {"123456789012344", "12345678901234", 0}, {"123456789012345", "12345678901235", 0},
+      {"123456789999999", "12345679000000", 0}, {"999999999999995", "10000000000000", -1},
       {"999999999999994", "99999999999999", 0},
   };
   for (const row &t : rows) {

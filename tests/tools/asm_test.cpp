@@ -105,15 +105,32 @@ TEST(asm, every_opcode_assembles_by_its_mnemonic_and_lists_back) {
     std::string operand;
     int form = (op.code & ZOP_FORM) >> 5;
     switch (op.shape) {
-      case OPS_NFETCH: operand = op.code & 0x80 ? "v" : form == 0 ? "42" : form == 2 ? "3.25" : ""; break;
-      case OPS_SFETCH: operand = op.code & 0x80 ? "v" : form == 0 ? "'z'" : form == 2 ? "\"str\"" : ""; break;
-      case OPS_OPERAND: operand = "v"; break;
-      case OPS_JUMP: operand = "L0"; break;
-      case OPS_TABLE: operand = "L0, L0"; break;
-      case OPS_CALL: operand = "66, 2"; break;
-      case OPS_MACH: operand = "3"; break;
-      case OPS_IO: operand = "open, A, L"; break;
-      default: break;
+      case OPS_NFETCH:
+        operand = op.code & 0x80 ? "v" : form == 0 ? "42" : form == 2 ? "3.25" : "";
+        break;
+      case OPS_SFETCH:
+        operand = op.code & 0x80 ? "v" : form == 0 ? "'z'" : form == 2 ? "\"str\"" : "";
+        break;
+      case OPS_OPERAND:
+        operand = "v";
+        break;
+      case OPS_JUMP:
+        operand = "L0";
+        break;
+      case OPS_TABLE:
+        operand = "L0, L0";
+        break;
+      case OPS_CALL:
+        operand = "66, 2";
+        break;
+      case OPS_MACH:
+        operand = "3";
+        break;
+      case OPS_IO:
+        operand = "open, A, L";
+        break;
+      default:
+        break;
     }
     bytes one = code_of(".opnd v, 5", std::string(op.mnemonic) + " " + operand);
     ASSERT_FALSE(one.empty()) << op.mnemonic;
@@ -152,8 +169,7 @@ TEST(asm, jumps_widen_only_when_they_do_not_reach) {
 }
 
 TEST(asm, data_lists_chain_their_blocks) {
-  const char *src =
-      ".main\n  num n\n  .data 1, 25, 0\n  stop\n  .data \"ab\", -3.5\n";
+  const char *src = ".main\n  num n\n  .data 1, 25, 0\n  stop\n  .data \"ab\", -3.5\n";
   pasm_output out;
   ASSERT_TRUE(pasm_assemble(src, "d", out)) << out.errors;
   pt_file f = pt_read_file(out.file);
