@@ -79,8 +79,16 @@ int getunit(char *name) {
   return std::atoi(slash + 1);
 }
 
+// P may hold a monitor command ("ru", "lo name"): its third character is
+// the end, a blank or a comma.  Only a program name carries a unit.
+static bool names_a_program(const char *p) {
+  size_t n = std::strlen(p);
+  return n > 2 && p[2] != ' ' && p[2] != ',';
+}
+
 void size_image() {
-  if (progname && fmqxu(progname)) progunit = getunit(const_cast<char *>(progname));
+  if (progname && fmqxu(progname) && names_a_program(progname))
+    progunit = getunit(const_cast<char *>(progname));
   int r = zimage_alloc(unsigned(zrmeq), unsigned(zrceq), unsigned(zcbsiz));
   if (r == ZALLOC_TOO_LARGE) fatal("M+C= PARAMETER TOO LARGE\r\n");
 }

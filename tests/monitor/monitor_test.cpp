@@ -137,6 +137,13 @@ TEST(monitor, settings_and_program_names) {
     EXPECT_EQ(m.quit(), 0);
   }
   {
+    monitor_session m;  // a command with a path in P is not cut at its "/"
+    m.start({"P=lo ./examples/procs"});
+    ASSERT_TRUE(m.wait_prompt(0));
+    EXPECT_TRUE(has(m.s.output(), "Program is LOADED with debug information")) << m.s.output();
+    EXPECT_EQ(m.quit(), 0);
+  }
+  {
     monitor_session m;  // NOSTART refuses typed names, not P
     m.start({"P=./examples/nosuch", "NOSTART=1"});
     ASSERT_TRUE(m.wait_prompt(0));
