@@ -65,10 +65,33 @@ int get_cmd(char *line) {
 
 // ---- loading and running -------------------------------------------------
 
+// The program the monitor loaded last, loaded again when it is run once
+// more: a run leaves its registers and variables where it ended.
+struct zlast_load {
+  std::string name;  // as handed to zload
+  unsigned unit;     // its unit
+  int npl;           // its length limit
+  bool ran;          // it has run since it was loaded
+};
+static zlast_load last_load;
+
+// loads name; 0, or -1 after the failure message
+static int load_named(const char *name, unsigned unit, int npl) {
+  zl.pcodeVersion = PCODE_NONE;
+  zrpl = 0;
+  int r = zload(name, unit, npl, 0);
+  if (r != ZL_OK) {
+    nofind(r, errfile[0] ? errfile : name);
+    return -1;
+  }
+  zrpl = 2;
+  last_load = {name, unit, npl, false};
+  return 0;
+}
+
 int loadit(const char *cmdp, int cmdx) {
   std::string text(cmdp, strnlen(cmdp, size_t(cmdx)));
   char *name = text.data();
-  zl.pcodeVersion = PCODE_NONE;
   unsigned unit = unsigned(progunit);
   int npl = int(std::strlen(name));
   if (fmqxu(name)) {
@@ -86,14 +109,7 @@ int loadit(const char *cmdp, int cmdx) {
     }
     npl = 255;
   }
-  zrpl = 0;
-  int r = zload(name, unit, npl, 0);
-  if (r != ZL_OK) {
-    nofind(r, errfile[0] ? errfile : name);
-    return -1;
-  }
-  zrpl = 2;
-  return 0;
+  return load_named(name, unit, npl);
 }
 
 void go(int mode) {
@@ -101,7 +117,14 @@ void go(int mode) {
     out("NO BKP HIT YET\r\n");
     return;
   }
-  if (mode == 1) resume_at = UINT32_MAX;
+  if (mode == 1) {
+    resume_at = UINT32_MAX;
+    if (last_load.ran) {
+      zlast_load again = last_load;
+      if (load_named(again.name.c_str(), again.unit, again.npl) != 0) return;
+    }
+    last_load.ran = true;
+  }
   zrpl = 2;
   int r = execute(mode == 1 ? 0 : 1, zmon.stepping, zmon.tracing);
   if (zrpl == 1) return;  // stopped: debug_it said so

@@ -324,6 +324,8 @@ TEST(monitor, go_to_an_address_with_a_command_and_trace_to_a_file) {
   m.command("cb");
   o = m.command("tr " + trace);
   EXPECT_TRUE(has(o, "STOP")) << o;
+  o = m.command("ru");  // run again: from the start, its third run fails by design
+  EXPECT_TRUE(has(o, "ERROR 55 AT")) << o;
   EXPECT_EQ(m.quit(), 0);
   FILE *f = std::fopen(trace.c_str(), "r");
   ASSERT_NE(f, nullptr);
