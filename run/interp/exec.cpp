@@ -22,6 +22,7 @@
 #include "run/loader/debuginfo.h"
 #include "run/numeric/zconv.h"
 #include "run/numeric/zmath.h"
+#include "run/numeric/zmathw.h"
 #include "run/numeric/zsmsg.h"
 #include "run/startup/settings.h"
 #include "run/startup/startup.h"
@@ -50,50 +51,172 @@ void set_level() {
   if (zx.stepping != 2) expr_stack = zp.stkp;
 }
 
+// ---- the cached stack top --------------------------------------------------
+// The numbers, references and truth values that an expression pushes and
+// pops again a few instructions later are kept here instead of being
+// written onto the image stack and read back.  The zv.n entries lie above
+// zp.stkp; each remembers where the stack top would be below it, and
+// zv.top is where it would be above the last, so that the stack limit is
+// met (106) at the same instruction as on the image.  A handler that works
+// on the image stack itself first writes the entries out (spill) in the
+// form they would have had there.  An error drops them, as the unwinding
+// that follows every error would.
+enum : uint8_t { VK_REF, VK_NUM, VK_TRUTH };
+
+struct zv_entry {
+  uint64_t w;      // VK_NUM: the number as a word (zmathw.h); VK_TRUTH: 0 or 1;
+                   // VK_REF: the descriptor offset
+  uint32_t below;  // stack top below the entry
+  uint8_t kind;
+};
+
+constexpr int VMAX = 8;
+
+struct zv_cache {
+  zv_entry e[VMAX];
+  int n;         // entries held
+  uint32_t top;  // stack top above them (when n > 0)
+};
+zv_cache zv;
+
+inline uint32_t vtop() {
+  return zv.n ? zv.top : zp.stkp;
+}
+
+[[gnu::noinline]] void spill_all() {
+  int n = zv.n;
+  zv.n = 0;
+  for (int i = 0; i < n; i++) {
+    const zv_entry &e = zv.e[i];
+    if (e.kind == VK_REF) {
+      zpush_ref(uint32_t(e.w));
+    } else if (e.kind == VK_NUM) {
+      bcd_num b;
+      zmw::store_word(&b, e.w);
+      zpush_num(b);
+    } else {
+      zstk_push_truth(int(e.w));
+    }
+  }
+}
+
+inline void spill() {
+  if (zv.n) [[unlikely]]
+    spill_all();
+}
+
+// The checks of the image's push for an entry of size bytes above below.
+[[noreturn, gnu::noinline]] void vpush_fault(uint8_t kind, uint32_t below) {
+  if (kind == VK_NUM && uint64_t(below) + alen() + 8 > zw.inv_offs) bad();
+  zraise(ERR_STACK);
+}
+
+inline void vpush(uint8_t kind, uint64_t w, uint32_t size) {
+  if (zv.n == VMAX) [[unlikely]]
+    spill_all();
+  uint32_t below = vtop();
+  uint64_t top = uint64_t(below) + size;
+  if (top > zm.zrsck) [[unlikely]]
+    vpush_fault(kind, below);
+  zv.e[zv.n++] = zv_entry{w, below, kind};
+  zv.top = uint32_t(top);
+}
+
+inline void vpush_num(uint64_t w) {
+  vpush(VK_NUM, w, 2 * alen() + 8 + uint32_t(zw.dsc_len));
+}
+inline void vpush_ref(uint32_t desc) {
+  vpush(VK_REF, desc, 2 * alen());
+}
+inline void vpush_truth(bool t) {
+  vpush(VK_TRUTH, t, alen() + 2);
+}
+
+// the eight bytes of the numeric variable whose descriptor is at desc
+inline uint64_t read_ref(uint32_t desc) {
+  const uint8_t *d = zat(desc, uint32_t(zw.dsc_len));
+  if (d[0] & DSC_STR) zraise(ERR_ARGS);
+  return zmw::load_word(reinterpret_cast<const bcd_num *>(zat(zraw_geta(d + 1), 8)));
+}
+
+// Pops a number: its eight bytes as they lie, as a word not yet canonical.
+// A truth value or a control frame on top is malformed code (102).
+inline uint64_t vpop_raw() {
+  if (zv.n == 0) {
+    bcd_num b;
+    zpop_num(&b);
+    return zmw::load_word(&b);
+  }
+  const zv_entry &e = zv.e[--zv.n];
+  zv.top = e.below;
+  if (e.kind == VK_NUM) return e.w;
+  if (e.kind != VK_REF || e.w <= FRAME_MAX) bad();
+  return read_ref(uint32_t(e.w));
+}
+
+// Pops a truth value (102 for anything else).  With 2-byte addresses a
+// reference to offset 0 or 1 has the shape of one, as on the image.
+inline int vpop_truth() {
+  if (zv.n == 0) {
+    int t = zstk_truth();
+    zstk_pop();
+    return t;
+  }
+  const zv_entry &e = zv.e[--zv.n];
+  zv.top = e.below;
+  if (e.kind == VK_TRUTH || (e.kind == VK_REF && !zw.pcode24 && e.w <= 1)) return int(e.w);
+  bad();
+}
+
 // ---- numeric operands ----------------------------------------------------
 
 // The stack must have room for an entry of body bytes (106 when it would
 // pass the limit).  Used where an operand is read in place instead of
 // being pushed and popped again, so the limit is met as if it had been.
 void room(uint32_t body) {
-  if (uint64_t(zp.stkp) + body + 2 * alen() > zm.zrsck) zraise(ERR_STACK);
+  if (uint64_t(vtop()) + body + 2 * alen() > zm.zrsck) zraise(ERR_STACK);
 }
 
 void read_num(uint32_t addr, bcd_num *n) {
   std::memcpy(n, zat(addr, 8), 8);
 }
 
+uint64_t read_word(uint32_t addr) {
+  return zmw::load_word(reinterpret_cast<const bcd_num *>(zat(addr, 8)));
+}
+
+constexpr uint64_t WORD_ONE = 0x1000000000000041ULL;  // the number 1
+
 // The value of the right operand of a numeric operation: the numeric
 // fetch followed by the pop of its result, without the round trip.
+// A subscripted variable's subscripts are popped from the image, so the
+// cached entries are written out first.
 template <unsigned OP>
-bcd_num right_operand() {
+uint64_t right_operand() {
   constexpr unsigned form = (OP >> 5) & 3;
-  bcd_num n;
   if constexpr (!(OP & ZSRC_VAR) && form == 1) {
-    n = bcd_num{{0x10}, 0x41};  // the constant 1
     room(8 + uint32_t(zw.dsc_len));
+    return WORD_ONE;
   } else if constexpr (!(OP & ZSRC_VAR)) {
-    n = zlit_num();
+    bcd_num n = zlit_num();
     room(8 + uint32_t(zw.dsc_len));
+    return zmw::load_word(&n);
   } else {
+    if constexpr (form != 0) spill();
     uint32_t b = zfetch();
-    if (b == 0) {
-      zpop_num(&n);
-      return n;
-    }
+    if (b == 0) return vpop_raw();
     zdesc d = zdesc_get(gtopr(b, 1));
     if constexpr (form == 0) {
       room(0);
       if (d.type & DSC_STR) zraise(ERR_ARGS);
-      read_num(d.addr, &n);
+      return read_word(d.addr);
     } else {
       uint32_t addr = form == 1 ? xeq1s(d) : xeq2s(d);
       if (uint64_t(addr) + 8 > zw.inv_offs) bad();  // as an element entry would
       room(uint32_t(zw.dsc_len));
-      read_num(addr, &n);
+      return read_word(addr);
     }
   }
-  return n;
 }
 
 // The operation is known from the opcode, so the typed entry of the
@@ -101,26 +224,28 @@ bcd_num right_operand() {
 template <unsigned OP>
 void op_arith() {
   constexpr unsigned oper = OP & 31;
-  bcd_num r = right_operand<OP>(), l, c;
-  zpop_num(&l);
+  uint64_t r = zmw::canon(right_operand<OP>()), l = zmw::canon(vpop_raw());
   if constexpr (oper == FADD)
-    zm_add(&l, &r, &c);
+    vpush_num(zmw::w_add(l, r));
   else if constexpr (oper == FSUB)
-    zm_sub(&l, &r, &c);
+    vpush_num(zmw::w_add(l, r ^ BCD_SIGN));
   else if constexpr (oper == FMUL)
-    zm_mul(&l, &r, &c);
+    vpush_num(zmw::w_mul(l, r));
   else if constexpr (oper == FDIV)
-    zm_div(&l, &r, &c);
+    vpush_num(zmw::w_div(l, r));
   else
-    zm_rem(&l, &r, &c);
-  zpush_num(c);
+    vpush_num(zmw::w_rem(l, r));
 }
 
 template <unsigned OP>
 void op_neg() {
-  bcd_num x = right_operand<OP>(), zero = {}, c;
-  zm_sub(&zero, &x, &c);
-  zpush_num(c);
+  vpush_num(zmw::w_add(0, zmw::canon(right_operand<OP>()) ^ BCD_SIGN));
+}
+
+// fcom on two words
+int compare(uint64_t a, uint64_t b) {
+  int64_t ka = zmw::order_key(zmw::canon(a)), kb = zmw::order_key(zmw::canon(b));
+  return (ka > kb) - (ka < kb);
 }
 
 bool truth_of(int c, unsigned rel) {
@@ -142,32 +267,41 @@ bool truth_of(int c, unsigned rel) {
 
 template <unsigned OP>
 void op_ncmp() {
-  bcd_num r = right_operand<OP>(), l;
-  zpop_num(&l);
-  zstk_push_truth(truth_of(fcom(&l, &r), (OP & 31) - 9));
+  uint64_t r = right_operand<OP>(), l = vpop_raw();
+  vpush_truth(truth_of(compare(l, r), (OP & 31) - 9));
 }
 
-// numeric assignment: pop the value, then resolve the destination
+// numeric assignment: pop the value, then resolve the destination; its
+// eight bytes are stored as they are
+template <unsigned OP>
 void op_store() {
-  bcd_num v;
-  zpop_num(&v);
+  constexpr unsigned form = (OP >> 5) & 3;
+  if constexpr (form != 0) spill();
+  uint64_t v = vpop_raw();
   zdesc d = zdesc_get(gtopr(zfetch(), 1));
   if (d.type & DSC_STR) zraise(ERR_ARGS);
-  unsigned form = zform(zcod);
   uint32_t addr = form == 0 ? d.addr : form == 1 ? xeq1s(d) : xeq2s(d);
-  std::memcpy(zat(addr, 8), &v, 8);
+  zmw::store_word(reinterpret_cast<bcd_num *>(zat(addr, 8)), v);
 }
 
-void push_small(unsigned k) {
-  bcd_num n = {};
-  if (k >= 10) {
-    n.dig[0] = uint8_t(0x10 + k - 10);
-    n.exp = 0x42;
-  } else if (k > 0) {
-    n.dig[0] = uint8_t(k << 4);
-    n.exp = 0x41;
+// the numeric operand pushed by opcode 6 in its forms
+template <unsigned OP>
+void op_push() {
+  if constexpr (!(OP & ZSRC_VAR)) {
+    bcd_num n = zlit_num();
+    vpush_num(zmw::load_word(&n));
+  } else if constexpr (((OP >> 5) & 3) == 0) {
+    uint32_t b = zfetch();
+    if (b) vpush_ref(gtopr(b, 1));
+  } else {
+    spill();
+    ncom();
   }
-  zpush_num(n);
+}
+
+// the constants 0..15 as words
+constexpr uint64_t small_word(unsigned k) {
+  return k >= 10 ? uint64_t(0x10 + k - 10) << 56 | 0x42 : k > 0 ? uint64_t(k) << 60 | 0x41 : 0;
 }
 
 // ---- strings -------------------------------------------------------------
@@ -230,10 +364,8 @@ void op_ston() {
 // ---- control -------------------------------------------------------------
 
 void op_andor(bool is_or) {
-  int t = zstk_truth();
-  zstk_pop();
-  int v = zstk_truth();
-  zput1(zp.stkp - 1, uint32_t(is_or ? (v | t) : (v & t)));
+  int t = vpop_truth(), v = vpop_truth();
+  vpush_truth(is_or ? (v | t) : (v & t));
 }
 
 // change of sign in place of the number the top entry designates
@@ -298,17 +430,14 @@ void op_computed(bool gosub) {
 void op_loop() {
   zdesc d = zdesc_get(gtopr(zfetch(), 1));
   if (d.type & DSC_STR) zraise(ERR_ARGS);
-  bcd_num s, m, f, v;
-  zpop_num(&s);
-  zpop_num(&m);
-  zpop_num(&f);
-  read_num(d.addr, &v);
-  if (f.dig[0] == 0) {
-    zm_add(&v, &s, &v);
-    std::memcpy(zat(d.addr, 8), &v, 8);
+  uint64_t s = vpop_raw(), m = vpop_raw(), f = vpop_raw();
+  uint64_t v = read_word(d.addr);
+  if ((f >> 56) == 0) {
+    v = zmw::w_add(zmw::canon(v), zmw::canon(s));
+    zmw::store_word(reinterpret_cast<bcd_num *>(zat(d.addr, 8)), v);
   }
-  int c = (s.exp & BCD_SIGN) ? fcom(&v, &m) : fcom(&m, &v);
-  zstk_push_truth(c != -1);
+  int c = (s & BCD_SIGN) ? compare(v, m) : compare(m, v);
+  vpush_truth(c != -1);
 }
 
 void op_bind() {
@@ -382,7 +511,7 @@ bool control() {
   if constexpr (oper == 0 || oper == 1) {
     op_andor(oper == 1);
   } else if constexpr (oper == 2) {
-    zput1(zp.stkp - 1, uint32_t(zstk_truth() ^ 1));
+    vpush_truth(!vpop_truth());
   } else if constexpr (oper == 3) {
     op_rets();
   } else if constexpr (oper == 4) {
@@ -409,8 +538,7 @@ bool control() {
   } else if constexpr (oper == 14) {
     zh_irdstr();
   } else if constexpr (oper == 16 || oper == 17) {
-    int t = zstk_truth();
-    zstk_pop();
+    int t = vpop_truth();
     if (oper == 16 ? t != 0 : t != 1)
       zp.preg = jump_target<LONG>();
     else
@@ -445,15 +573,12 @@ bool operand_group() {
   constexpr unsigned oper = OP & 31;
   if constexpr (oper >= 1 && oper <= 5) {
     op_arith<OP>();
-  } else if constexpr (oper == 6 && OP == (ZSRC_VAR | 6)) {
-    uint32_t b = zfetch();  // the common case: a variable, whole
-    if (b) zpush_ref(gtopr(b, 1));
   } else if constexpr (oper == 6) {
-    ncom();
+    op_push<OP>();
   } else if constexpr (oper == 7) {
     op_neg<OP>();
   } else if constexpr (oper == 8) {
-    op_store();
+    op_store<OP>();
   } else if constexpr (oper >= 9 && oper <= 14) {
     op_ncmp<OP>();
   } else if constexpr (oper == 16) {
@@ -477,11 +602,26 @@ bool operand_group() {
   return false;
 }
 
+// The handlers that work on the cached stack top: small constants, the
+// numeric operand group, truth values, jumps and the counting loop.  All
+// others see the image stack only.
+template <unsigned OP>
+constexpr bool uses_cache() {
+  constexpr unsigned oper = OP & 31;
+  if constexpr ((OP & 15) == 15)
+    return true;
+  else if constexpr (((OP >> 5) & 3) == 3)
+    return oper <= 2 || oper == 16 || oper == 17 || oper == 18 || oper == 26;
+  else
+    return oper >= 1 && oper <= 14;
+}
+
 // One handler per opcode byte; true ends the loop with zx.result.
 template <unsigned OP>
 bool handler() {
+  if constexpr (!uses_cache<OP>()) spill();
   if constexpr ((OP & 15) == 15) {
-    push_small(OP >> 4);
+    vpush_num(small_word(OP >> 4));
     return false;
   } else if constexpr (((OP >> 5) & 3) == 3) {
     return control<OP>();
@@ -520,8 +660,10 @@ bool poll() {
 template <bool BUDGET>
 int run_loop() {
   for (;;) {
-    if (debugging || zresc) [[unlikely]]
+    if (debugging || zresc) [[unlikely]] {
+      spill();
       if (poll()) return zx.result;
+    }
     if constexpr (BUDGET)  // once used up, every instruction ends the run
       if (zx.budget == 0 || --zx.budget == 0) zraise(ERR_BREAK);
     if (zfl_pcnt > 0 && --zfl_pcnt == 0) zflush(0);
@@ -557,6 +699,7 @@ int execute(int flag, int stepping, int tracing) {
   zx.tracing = tracing;
   zx.budget = zx.limit;
   zresc = 0;
+  zv.n = 0;
   expr_stack = zp.stkp;
   // The recovery point: an error either resumes the cycle (at the
   // routine's handler, or at the start of the error program) or ends it.
@@ -564,6 +707,7 @@ int execute(int flag, int stepping, int tracing) {
     try {
       return zx.limit ? run_loop<true>() : run_loop<false>();
     } catch (const zerror_jump &e) {
+      zv.n = 0;
       int r = recover(e.number);
       if (r != -1) return r;
     }
