@@ -11,6 +11,7 @@
 #include "run/interp/exec.h"
 
 #include <array>
+#include <bit>
 #include <cstring>
 #include <utility>
 
@@ -36,6 +37,8 @@ struct zx_state {
   int result;       // what execute returns once a handler ends the loop
   uint64_t budget;  // instructions left in this run
   uint64_t limit;   // budget given to each run (tests); 0 = no limit
+  bool plain;       // with a budget: no cached entries between
+                    // instructions, none joined (tests)
 };
 zx_state zx;
 
@@ -49,6 +52,25 @@ uint32_t alen() {
 
 void set_level() {
   if (zx.stepping != 2) expr_stack = zp.stkp;
+}
+
+// The target of a jump operand: short, a signed byte counted from the
+// opcode; long, an address from zrbas.
+template <bool LONG>
+uint32_t jump_target() {
+  if constexpr (LONG) {
+    uint32_t t = zm.zrbas + zgeta(zp.preg);
+    zp.preg += alen();
+    return t;
+  } else {
+    int8_t d = int8_t(zfetch());
+    return zp.preg - 2 + uint32_t(int32_t(d));
+  }
+}
+
+template <bool LONG>
+void skip_jump() {
+  zp.preg += LONG ? alen() : 1;
 }
 
 // ---- the cached stack top --------------------------------------------------
@@ -132,6 +154,46 @@ inline void vpush_truth(bool t) {
   vpush(VK_TRUTH, t, alen() + 2);
 }
 
+// Instructions run as part of an earlier one (a jump after a comparison,
+// the pushes before a counting loop) skip the checks made before each
+// instruction, so they are joined only when those checks have nothing to
+// do: no monitor, no output waiting for its countdown, and budget left.
+inline bool may_join(uint64_t n) {
+  if (debugging || zfl_pcnt > 0) return false;
+  if (zx.limit) {
+    if (zx.plain || zx.budget <= n) return false;
+    zx.budget -= n;
+  }
+  return true;
+}
+
+// A truth value that a conditional jump takes at once is not pushed: the
+// jump runs here, as the next instruction would.
+inline void vpush_truth_or_jump(bool t) {
+  uint32_t pc = zp.preg;
+  if (zin(pc, 1)) {
+    uint8_t op = zm.zu[pc];
+    if ((op & 0x7E) == 0x70 && may_join(1)) {  // 0x70 0x71 0xF0 0xF1
+      zcod = op;
+      zp.preg = pc + 1;
+      bool jump = (op & 1) ? !t : t;  // operation 17 jumps when false
+      if (op & 0x80) {
+        if (jump)
+          zp.preg = jump_target<true>();
+        else
+          skip_jump<true>();
+      } else {
+        if (jump)
+          zp.preg = jump_target<false>();
+        else
+          skip_jump<false>();
+      }
+      return;
+    }
+  }
+  vpush_truth(t);
+}
+
 // the eight bytes of the numeric variable whose descriptor is at desc
 inline uint64_t read_ref(uint32_t desc) {
   const uint8_t *d = zat(desc, uint32_t(zw.dsc_len));
@@ -139,19 +201,28 @@ inline uint64_t read_ref(uint32_t desc) {
   return zmw::load_word(reinterpret_cast<const bcd_num *>(zat(zraw_geta(d + 1), 8)));
 }
 
+// a reference's number as its pop reads it: a pointer word that could be
+// a control frame's is malformed code
+inline uint64_t ref_value(uint32_t desc) {
+  if (desc <= FRAME_MAX) bad();
+  return read_ref(desc);
+}
+
 // Pops a number: its eight bytes as they lie, as a word not yet canonical.
 // A truth value or a control frame on top is malformed code (102).
-inline uint64_t vpop_raw() {
-  if (zv.n == 0) {
-    bcd_num b;
-    zpop_num(&b);
-    return zmw::load_word(&b);
-  }
+[[gnu::noinline]] uint64_t vpop_image() {
+  bcd_num b;
+  zpop_num(&b);
+  return zmw::load_word(&b);
+}
+
+[[gnu::always_inline]] inline uint64_t vpop_raw() {
+  if (zv.n == 0) return vpop_image();
   const zv_entry &e = zv.e[--zv.n];
   zv.top = e.below;
   if (e.kind == VK_NUM) return e.w;
-  if (e.kind != VK_REF || e.w <= FRAME_MAX) bad();
-  return read_ref(uint32_t(e.w));
+  if (e.kind != VK_REF) bad();
+  return ref_value(uint32_t(e.w));
 }
 
 // Pops a truth value (102 for anything else).  With 2-byte addresses a
@@ -205,12 +276,13 @@ uint64_t right_operand() {
     if constexpr (form != 0) spill();
     uint32_t b = zfetch();
     if (b == 0) return vpop_raw();
-    zdesc d = zdesc_get(gtopr(b, 1));
     if constexpr (form == 0) {
+      const uint8_t *p = zat(gtopr(b, 1), uint32_t(zw.dsc_len));
       room(0);
-      if (d.type & DSC_STR) zraise(ERR_ARGS);
-      return read_word(d.addr);
+      if (p[0] & DSC_STR) zraise(ERR_ARGS);
+      return read_word(zraw_geta(p + 1));
     } else {
+      zdesc d = zdesc_get(gtopr(b, 1));
       uint32_t addr = form == 1 ? xeq1s(d) : xeq2s(d);
       if (uint64_t(addr) + 8 > zw.inv_offs) bad();  // as an element entry would
       room(uint32_t(zw.dsc_len));
@@ -243,7 +315,7 @@ void op_neg() {
 }
 
 // fcom on two words
-int compare(uint64_t a, uint64_t b) {
+[[gnu::always_inline]] inline int compare(uint64_t a, uint64_t b) {
   int64_t ka = zmw::order_key(zmw::canon(a)), kb = zmw::order_key(zmw::canon(b));
   return (ka > kb) - (ka < kb);
 }
@@ -268,7 +340,7 @@ bool truth_of(int c, unsigned rel) {
 template <unsigned OP>
 void op_ncmp() {
   uint64_t r = right_operand<OP>(), l = vpop_raw();
-  vpush_truth(truth_of(compare(l, r), (OP & 31) - 9));
+  vpush_truth_or_jump(truth_of(compare(l, r), (OP & 31) - 9));
 }
 
 // numeric assignment: pop the value, then resolve the destination; its
@@ -376,25 +448,6 @@ void op_chs() {
   if (*e) *e ^= BCD_SIGN;
 }
 
-// The target of a jump operand: short, a signed byte counted from the
-// opcode; long, an address from zrbas.
-template <bool LONG>
-uint32_t jump_target() {
-  if constexpr (LONG) {
-    uint32_t t = zm.zrbas + zgeta(zp.preg);
-    zp.preg += alen();
-    return t;
-  } else {
-    int8_t d = int8_t(zfetch());
-    return zp.preg - 2 + uint32_t(int32_t(d));
-  }
-}
-
-template <bool LONG>
-void skip_jump() {
-  zp.preg += LONG ? alen() : 1;
-}
-
 void push_sub_frame(uint32_t ret) {
   uint32_t start = zstk_begin(alen());
   zputa(start, ret);
@@ -427,17 +480,207 @@ void op_computed(bool gosub) {
 
 // counting loop: pop step, limit and flag; step unless the flag is
 // nonzero (the first test); push variable <= limit (>= for a negative step)
+// The loop's step on the words f (flag), m (limit) and s (step), then its
+// truth value.
+void loop_step(const zdesc &d, uint64_t f, uint64_t m, uint64_t s) {
+  uint64_t v = read_word(d.addr);
+  if ((f >> 56) == 0) {
+    v = zmw::w_inc(zmw::canon(v), zmw::canon(s));
+    zmw::store_word(reinterpret_cast<bcd_num *>(zat(d.addr, 8)), v);
+  }
+  int c = (s & BCD_SIGN) ? compare(v, m) : compare(m, v);
+  vpush_truth_or_jump(c != -1);
+}
+
 void op_loop() {
   zdesc d = zdesc_get(gtopr(zfetch(), 1));
   if (d.type & DSC_STR) zraise(ERR_ARGS);
   uint64_t s = vpop_raw(), m = vpop_raw(), f = vpop_raw();
-  uint64_t v = read_word(d.addr);
-  if ((f >> 56) == 0) {
-    v = zmw::w_add(zmw::canon(v), zmw::canon(s));
-    zmw::store_word(reinterpret_cast<bcd_num *>(zat(d.addr, 8)), v);
+  loop_step(d, f, m, s);
+}
+
+// A one-byte numeric operand of the loop: a variable (opcode 0x86 and an
+// operand number of one byte) or a small constant.  Returns its length at
+// pc, 0 for anything else; *opr is the operand number, 0 for a constant.
+uint32_t loop_operand(uint32_t pc, uint32_t *opr, uint64_t *w) {
+  if (!zin(pc, 2)) return 0;
+  uint8_t op = zm.zu[pc];
+  if ((op & 15) == 15) {
+    *opr = 0;
+    *w = small_word(op >> 4);
+    return 1;
   }
-  int c = (s & BCD_SIGN) ? compare(v, m) : compare(m, v);
-  vpush_truth(c != -1);
+  *opr = zm.zu[pc + 1];
+  return op == (ZSRC_VAR | 6) && *opr >= 2 && !(zp.flags & ZF_WIDE) ? 2 : 0;
+}
+
+// The end of a counting loop as a compiler writes it: the flag (a small
+// constant, this instruction), the limit and the step (variables or small
+// constants) and the loop instruction, usually followed by the jump back.
+// Run as one instruction, in the same steps: operands are resolved where
+// the pushes would resolve them, so errors stop at the same place.
+// Returns false, having done nothing, when the bytes that follow are not
+// that pattern or the pushes would meet the stack limit.
+// ---- counting loops decoded once ----
+// What the end of a counting loop resolved to, kept so that the next pass
+// needs neither the decoding nor its checks.  It is used again only while
+// the code bytes and every descriptor byte that the decoding read are the
+// same, with the same descriptor table and width, so a program that
+// rebinds a descriptor has the loop decoded afresh.  Forgotten at each
+// start of execute, as the image may have changed in between.
+struct zdesc_seen {
+  uint32_t at[2];     // descriptors read (at[1] 0 when not indirect; at[0]
+                      // 0 for a constant operand)
+  uint32_t bytes[2];  // their first four bytes: type and address
+  uint32_t addr;      // the data address they gave
+};
+
+struct zloop_memo {
+  uint32_t pc;  // address after the flag byte; 0: empty
+  uint32_t rdt;
+  int w24;
+  uint32_t len;      // bytes of the pattern from pc, its jump included
+  uint64_t code[2];  // the first len of the 16 bytes from pc, the rest 0
+  uint64_t m, s;     // a constant limit and step
+  zdesc_seen var, lim, step;
+  uint8_t jump;     // the jump's opcode, 0 when none follows
+  uint32_t target;  // where it jumps
+  uint32_t depth;   // stack bytes that the pushes need
+};
+
+constexpr int ZLM_SLOTS = 16;
+zloop_memo zlm[ZLM_SLOTS];
+
+inline uint32_t load4(uint32_t at) {
+  uint32_t v;
+  std::memcpy(&v, zm.zu + at, 4);
+  return v;
+}
+
+inline uint64_t load8(uint32_t at) {
+  uint64_t v;
+  std::memcpy(&v, zm.zu + at, 8);
+  return v;
+}
+
+inline uint64_t low_bytes(uint64_t v, uint32_t n) {
+  if (n >= 8) return v;
+  uint64_t mask = (uint64_t(1) << (8 * n)) - 1;
+  if constexpr (std::endian::native == std::endian::big) mask = ~(~uint64_t(0) >> (8 * n));
+  return v & mask;
+}
+
+inline bool seen_same(const zdesc_seen &d) {
+  return load4(d.at[0]) == d.bytes[0] && (!d.at[1] || load4(d.at[1]) == d.bytes[1]);
+}
+
+// Records the descriptor reads of the operand number opr (one byte, not
+// wide); false when they cannot be kept.
+bool see(uint32_t opr, zdesc_seen *d) {
+  uint32_t off = zp.rdt + (opr - 2) * uint32_t(zw.dsc_len);
+  if (!zin(off, 4)) return false;
+  d->at[0] = off;
+  d->bytes[0] = load4(off);
+  d->at[1] = 0;
+  if (zm.zu[off] & DSC_IND) {
+    off = zraw_geta(zm.zu + off + 1);
+    if (off == 0 || !zin(off, 4)) return false;
+    d->at[1] = off;
+    d->bytes[1] = load4(off);
+  }
+  d->addr = zraw_geta(zm.zu + off + 1);
+  return zin(d->addr, 8);
+}
+
+// Keeps the loop end at pc (operands of ll and sl bytes) after it ran.
+void memo_loop(uint32_t pc, uint32_t ll, uint32_t sl, uint64_t m, uint64_t s, uint32_t depth) {
+  zloop_memo k{};
+  uint32_t q = pc + ll + sl;  // the loop instruction
+  if (!zin(pc, 16) || zm.zu[q + 1] < 2) return;
+  k.pc = pc;
+  k.rdt = zp.rdt;
+  k.w24 = zw.pcode24;
+  k.m = m;
+  k.s = s;
+  k.depth = depth;
+  if (!see(zm.zu[q + 1], &k.var)) return;
+  if (ll == 2 && !see(zm.zu[pc + 1], &k.lim)) return;
+  if (sl == 2 && !see(zm.zu[pc + ll + 1], &k.step)) return;
+  k.len = q + 2 - pc;
+  uint8_t op = zm.zu[q + 2];
+  if ((op & 0x7E) == 0x70) {
+    k.jump = op;
+    if (op & 0x80) {
+      k.target = zm.zrbas + zraw_geta(zm.zu + q + 3);
+      k.len += 1 + alen();
+    } else {
+      k.target = q + 2 + uint32_t(int32_t(int8_t(zm.zu[q + 3])));
+      k.len += 2;
+    }
+  }
+  k.code[0] = low_bytes(load8(pc), k.len);
+  k.code[1] = k.len > 8 ? low_bytes(load8(pc + 8), k.len - 8) : 0;
+  zlm[pc % ZLM_SLOTS] = k;
+}
+
+// The loop end at zp.preg as it was decoded before; false when there is
+// none or it no longer holds.
+[[gnu::always_inline]] inline bool loop_end_again(uint64_t f) {
+  const uint32_t pc = zp.preg;
+  const zloop_memo &k = zlm[pc % ZLM_SLOTS];
+  if (k.pc != pc || k.rdt != zp.rdt || k.w24 != zw.pcode24 || (zp.flags & ZF_WIDE)) return false;
+  if (low_bytes(load8(pc), k.len) != k.code[0]) return false;
+  if (k.len > 8 && low_bytes(load8(pc + 8), k.len - 8) != k.code[1]) return false;
+  if (!seen_same(k.var) || (k.lim.at[0] && !seen_same(k.lim)) ||
+      (k.step.at[0] && !seen_same(k.step)))
+    return false;
+  if (uint64_t(vtop()) + k.depth > zm.zrsck || !may_join(k.jump ? 4 : 3)) return false;
+  uint64_t s =
+      k.step.at[0] ? zmw::load_word(reinterpret_cast<bcd_num *>(zm.zu + k.step.addr)) : k.s;
+  uint64_t m = k.lim.at[0] ? zmw::load_word(reinterpret_cast<bcd_num *>(zm.zu + k.lim.addr)) : k.m;
+  bcd_num *vp = reinterpret_cast<bcd_num *>(zm.zu + k.var.addr);
+  uint64_t v = zmw::load_word(vp);
+  if ((f >> 56) == 0) {
+    v = zmw::w_inc(zmw::canon(v), zmw::canon(s));
+    zmw::store_word(vp, v);
+  }
+  bool t = ((s & BCD_SIGN) ? compare(v, m) : compare(m, v)) != -1;
+  zp.preg = pc + k.len;
+  if (!k.jump) {
+    zcod = 0x7A;
+    vpush_truth(t);
+  } else {
+    zcod = k.jump;
+    if ((k.jump & 1) ? !t : t) zp.preg = k.target;
+  }
+  return true;
+}
+
+[[gnu::noinline]] bool loop_end(uint64_t f) {
+  uint32_t pc = zp.preg, lopr, sopr;
+  uint64_t m = 0, s = 0;
+  uint32_t ll = loop_operand(pc, &lopr, &m);
+  if (!ll) return false;
+  uint32_t sl = loop_operand(pc + ll, &sopr, &s);
+  if (!sl || !zin(pc + ll + sl, 2) || zm.zu[pc + ll + sl] != 0x7A) return false;
+  uint32_t num = 2 * alen() + 8 + uint32_t(zw.dsc_len), ref = 2 * alen();
+  uint64_t depth = num + (lopr ? ref : num) + (sopr ? ref : num);
+  if (uint64_t(vtop()) + depth > zm.zrsck || !may_join(3)) return false;
+  zp.preg = pc + ll;
+  if (lopr) lopr = gtopr(lopr, 1);
+  zp.preg += sl;
+  if (sopr) sopr = gtopr(sopr, 1);
+  zcod = 0x7A;
+  zp.preg += 2;
+  zdesc d = zdesc_get(gtopr(zm.zu[pc + ll + sl + 1], 1));
+  if (d.type & DSC_STR) zraise(ERR_ARGS);
+  // popped in the loop's order: step, limit, flag
+  if (sopr) s = ref_value(sopr);
+  if (lopr) m = ref_value(lopr);
+  uint64_t cm = m, cs = s;
+  loop_step(d, f, m, s);
+  memo_loop(pc, ll, sl, cm, cs, uint32_t(depth));
+  return true;
 }
 
 void op_bind() {
@@ -621,6 +864,8 @@ template <unsigned OP>
 bool handler() {
   if constexpr (!uses_cache<OP>()) spill();
   if constexpr ((OP & 15) == 15) {
+    if constexpr (OP == 0x0F || OP == 0x1F)
+      if (loop_end_again(small_word(OP >> 4)) || loop_end(small_word(OP >> 4))) return false;
     vpush_num(small_word(OP >> 4));
     return false;
   } else if constexpr (((OP >> 5) & 3) == 3) {
@@ -665,10 +910,15 @@ int run_loop() {
       if (poll()) return zx.result;
     }
     if constexpr (BUDGET)  // once used up, every instruction ends the run
-      if (zx.budget == 0 || --zx.budget == 0) zraise(ERR_BREAK);
+      if (zx.budget == 0 || --zx.budget == 0) {
+        spill();
+        zraise(ERR_BREAK);
+      }
     if (zfl_pcnt > 0 && --zfl_pcnt == 0) zflush(0);
     zcod = uint8_t(zfetch());
     if (ztab[zcod]()) return zx.result;
+    if constexpr (BUDGET)
+      if (zx.plain) spill();
   }
 }
 
@@ -693,6 +943,10 @@ void zx_budget_for_test(uint64_t n) {
   zx.limit = n;
 }
 
+void zx_plain_for_test(bool on) {
+  zx.plain = on;
+}
+
 int execute(int flag, int stepping, int tracing) {
   (void)flag;  // the recovery point below serves starts and continuations
   zx.stepping = zx_stepping_mode = stepping;
@@ -700,6 +954,7 @@ int execute(int flag, int stepping, int tracing) {
   zx.budget = zx.limit;
   zresc = 0;
   zv.n = 0;
+  std::memset(zlm, 0, sizeof zlm);
   expr_stack = zp.stkp;
   // The recovery point: an error either resumes the cycle (at the
   // routine's handler, or at the start of the error program) or ends it.

@@ -15,3 +15,8 @@ int execute(int flag, int stepping, int tracing);
 // the budget is used up the run ends as if the break key had been pressed
 // (error 105).  For tests and the fuzz target.
 void zx_budget_for_test(uint64_t n);
+
+// With on set (and a budget), every instruction leaves its stack entries on
+// the image and none is joined to the next: the plain cycle, against which
+// tests compare the ordinary one.
+void zx_plain_for_test(bool on);

@@ -69,7 +69,7 @@ inline bool zin(uint64_t off, uint64_t len) {
 
 // Checked pointer to [off, off+len); the only way to image bytes.  Inline
 // so that the dispatch loop pays one compare per access, not a call.
-inline uint8_t *zat(uint32_t off, uint32_t len) {
+[[gnu::always_inline]] inline uint8_t *zat(uint32_t off, uint32_t len) {
   if (!zin(off, len)) [[unlikely]]
     zimage_fault();
   return zm.zu + off;

@@ -164,7 +164,7 @@ inline uint64_t finish(uint64_t m, int xb, uint64_t sign) {
   return pack(m) << 8 | uint64_t(xb) | sign;
 }
 
-inline bool canonical(uint64_t w) {
+[[gnu::always_inline]] inline bool canonical(uint64_t w) {
   uint64_t x = w >> 8;
   uint64_t carries = (x + SIXES) ^ x ^ SIXES;
   if (carries & NIBBLE_CARRY) return false;  // a nibble above 9
@@ -175,7 +175,7 @@ inline bool canonical(uint64_t w) {
 [[gnu::cold]] uint64_t make_canonical(uint64_t w);
 
 // any word made canonical
-inline uint64_t canon(uint64_t w) {
+[[gnu::always_inline]] inline uint64_t canon(uint64_t w) {
   return canonical(w) ? w : make_canonical(w);
 }
 
@@ -294,6 +294,17 @@ inline uint64_t div_wide(zm_u128 n, uint64_t d) {
     xr--;
   }
   return finish(div_wide(num + 5 * mb, 10 * mb), xr, sign);
+}
+
+// a + b, quicker when b is 1 and a a positive number with its units digit
+// among its 14 (the step of a counting loop)
+inline uint64_t w_inc(uint64_t wa, uint64_t wb) {
+  int e = int(wa & XMASK) - BCD_BIAS;  // digits before the point
+  if (wb == (ONE_DIGITS << 8 | 0x41) && !(wa & SIGNBIT) && e >= 1 && e <= BCD_DIGITS) {
+    uint64_t s = bcd_add(wa >> 8, ONE_DIGITS >> (4 * (e - 1)), 0);
+    if (s <= DIGITS) return s << 8 | (wa & 0xFF);
+  }
+  return w_add(wa, wb);
 }
 
 inline uint64_t w_int(uint64_t w) {
