@@ -16,10 +16,12 @@
 #include <utility>
 
 #include "run/files/zioc.h"
+#include "run/interp/zblock.h"
 #include "run/interp/zhooks.h"
 #include "run/interp/zops.h"
 #include "run/interp/zproc.h"
 #include "run/interp/zreport.h"
+#include "run/interp/zvstk.h"
 #include "run/loader/debuginfo.h"
 #include "run/numeric/zconv.h"
 #include "run/numeric/zmath.h"
@@ -176,6 +178,7 @@ inline void vpush_truth_or_jump(bool t) {
     if ((op & 0x7E) == 0x70 && may_join(1)) {  // 0x70 0x71 0xF0 0xF1
       zcod = op;
       zp.preg = pc + 1;
+      zb_target = true;
       bool jump = (op & 1) ? !t : t;  // operation 17 jumps when false
       if (op & 0x80) {
         if (jump)
@@ -256,8 +259,6 @@ uint64_t read_word(uint32_t addr) {
   return zmw::load_word(reinterpret_cast<const bcd_num *>(zat(addr, 8)));
 }
 
-constexpr uint64_t WORD_ONE = 0x1000000000000041ULL;  // the number 1
-
 // The value of the right operand of a numeric operation: the numeric
 // fetch followed by the pop of its result, without the round trip.
 // A subscripted variable's subscripts are popped from the image, so the
@@ -267,7 +268,7 @@ uint64_t right_operand() {
   constexpr unsigned form = (OP >> 5) & 3;
   if constexpr (!(OP & ZSRC_VAR) && form == 1) {
     room(8 + uint32_t(zw.dsc_len));
-    return WORD_ONE;
+    return ZW_ONE;
   } else if constexpr (!(OP & ZSRC_VAR)) {
     bcd_num n = zlit_num();
     room(8 + uint32_t(zw.dsc_len));
@@ -314,33 +315,10 @@ void op_neg() {
   vpush_num(zmw::w_add(0, zmw::canon(right_operand<OP>()) ^ BCD_SIGN));
 }
 
-// fcom on two words
-[[gnu::always_inline]] inline int compare(uint64_t a, uint64_t b) {
-  int64_t ka = zmw::order_key(zmw::canon(a)), kb = zmw::order_key(zmw::canon(b));
-  return (ka > kb) - (ka < kb);
-}
-
-bool truth_of(int c, unsigned rel) {
-  switch (rel) {
-    case 0:
-      return c == 0;
-    case 1:
-      return c != 0;
-    case 2:
-      return c < 0;
-    case 3:
-      return c <= 0;
-    case 4:
-      return c > 0;
-    default:
-      return c >= 0;
-  }
-}
-
 template <unsigned OP>
 void op_ncmp() {
   uint64_t r = right_operand<OP>(), l = vpop_raw();
-  vpush_truth_or_jump(truth_of(compare(l, r), (OP & 31) - 9));
+  vpush_truth_or_jump(zrel_true(zw_compare(l, r), (OP & 31) - 9));
 }
 
 // numeric assignment: pop the value, then resolve the destination; its
@@ -369,11 +347,6 @@ void op_push() {
     spill();
     ncom();
   }
-}
-
-// the constants 0..15 as words
-constexpr uint64_t small_word(unsigned k) {
-  return k >= 10 ? uint64_t(0x10 + k - 10) << 56 | 0x42 : k > 0 ? uint64_t(k) << 60 | 0x41 : 0;
 }
 
 // ---- strings -------------------------------------------------------------
@@ -406,7 +379,7 @@ void op_concat() {
 
 template <unsigned OP>
 void op_scmp() {
-  zstk_push_truth(truth_of(scomp(), (OP & 31) - 22));
+  zstk_push_truth(zrel_true(scomp(), (OP & 31) - 22));
 }
 
 // number to string, also for the intrinsics' result -1
@@ -488,7 +461,7 @@ void loop_step(const zdesc &d, uint64_t f, uint64_t m, uint64_t s) {
     v = zmw::w_inc(zmw::canon(v), zmw::canon(s));
     zmw::store_word(reinterpret_cast<bcd_num *>(zat(d.addr, 8)), v);
   }
-  int c = (s & BCD_SIGN) ? compare(v, m) : compare(m, v);
+  int c = (s & BCD_SIGN) ? zw_compare(v, m) : zw_compare(m, v);
   vpush_truth_or_jump(c != -1);
 }
 
@@ -507,7 +480,7 @@ uint32_t loop_operand(uint32_t pc, uint32_t *opr, uint64_t *w) {
   uint8_t op = zm.zu[pc];
   if ((op & 15) == 15) {
     *opr = 0;
-    *w = small_word(op >> 4);
+    *w = zsmall_word(op >> 4);
     return 1;
   }
   *opr = zm.zu[pc + 1];
@@ -521,141 +494,6 @@ uint32_t loop_operand(uint32_t pc, uint32_t *opr, uint64_t *w) {
 // the pushes would resolve them, so errors stop at the same place.
 // Returns false, having done nothing, when the bytes that follow are not
 // that pattern or the pushes would meet the stack limit.
-// ---- counting loops decoded once ----
-// What the end of a counting loop resolved to, kept so that the next pass
-// needs neither the decoding nor its checks.  It is used again only while
-// the code bytes and every descriptor byte that the decoding read are the
-// same, with the same descriptor table and width, so a program that
-// rebinds a descriptor has the loop decoded afresh.  Forgotten at each
-// start of execute, as the image may have changed in between.
-struct zdesc_seen {
-  uint32_t at[2];     // descriptors read (at[1] 0 when not indirect; at[0]
-                      // 0 for a constant operand)
-  uint32_t bytes[2];  // their first four bytes: type and address
-  uint32_t addr;      // the data address they gave
-};
-
-struct zloop_memo {
-  uint32_t pc;  // address after the flag byte; 0: empty
-  uint32_t rdt;
-  int w24;
-  uint32_t len;      // bytes of the pattern from pc, its jump included
-  uint64_t code[2];  // the first len of the 16 bytes from pc, the rest 0
-  uint64_t m, s;     // a constant limit and step
-  zdesc_seen var, lim, step;
-  uint8_t jump;     // the jump's opcode, 0 when none follows
-  uint32_t target;  // where it jumps
-  uint32_t depth;   // stack bytes that the pushes need
-};
-
-constexpr int ZLM_SLOTS = 16;
-zloop_memo zlm[ZLM_SLOTS];
-
-inline uint32_t load4(uint32_t at) {
-  uint32_t v;
-  std::memcpy(&v, zm.zu + at, 4);
-  return v;
-}
-
-inline uint64_t load8(uint32_t at) {
-  uint64_t v;
-  std::memcpy(&v, zm.zu + at, 8);
-  return v;
-}
-
-inline uint64_t low_bytes(uint64_t v, uint32_t n) {
-  if (n >= 8) return v;
-  uint64_t mask = (uint64_t(1) << (8 * n)) - 1;
-  if constexpr (std::endian::native == std::endian::big) mask = ~(~uint64_t(0) >> (8 * n));
-  return v & mask;
-}
-
-inline bool seen_same(const zdesc_seen &d) {
-  return load4(d.at[0]) == d.bytes[0] && (!d.at[1] || load4(d.at[1]) == d.bytes[1]);
-}
-
-// Records the descriptor reads of the operand number opr (one byte, not
-// wide); false when they cannot be kept.
-bool see(uint32_t opr, zdesc_seen *d) {
-  uint32_t off = zp.rdt + (opr - 2) * uint32_t(zw.dsc_len);
-  if (!zin(off, 4)) return false;
-  d->at[0] = off;
-  d->bytes[0] = load4(off);
-  d->at[1] = 0;
-  if (zm.zu[off] & DSC_IND) {
-    off = zraw_geta(zm.zu + off + 1);
-    if (off == 0 || !zin(off, 4)) return false;
-    d->at[1] = off;
-    d->bytes[1] = load4(off);
-  }
-  d->addr = zraw_geta(zm.zu + off + 1);
-  return zin(d->addr, 8);
-}
-
-// Keeps the loop end at pc (operands of ll and sl bytes) after it ran.
-void memo_loop(uint32_t pc, uint32_t ll, uint32_t sl, uint64_t m, uint64_t s, uint32_t depth) {
-  zloop_memo k{};
-  uint32_t q = pc + ll + sl;  // the loop instruction
-  if (!zin(pc, 16) || zm.zu[q + 1] < 2) return;
-  k.pc = pc;
-  k.rdt = zp.rdt;
-  k.w24 = zw.pcode24;
-  k.m = m;
-  k.s = s;
-  k.depth = depth;
-  if (!see(zm.zu[q + 1], &k.var)) return;
-  if (ll == 2 && !see(zm.zu[pc + 1], &k.lim)) return;
-  if (sl == 2 && !see(zm.zu[pc + ll + 1], &k.step)) return;
-  k.len = q + 2 - pc;
-  uint8_t op = zm.zu[q + 2];
-  if ((op & 0x7E) == 0x70) {
-    k.jump = op;
-    if (op & 0x80) {
-      k.target = zm.zrbas + zraw_geta(zm.zu + q + 3);
-      k.len += 1 + alen();
-    } else {
-      k.target = q + 2 + uint32_t(int32_t(int8_t(zm.zu[q + 3])));
-      k.len += 2;
-    }
-  }
-  k.code[0] = low_bytes(load8(pc), k.len);
-  k.code[1] = k.len > 8 ? low_bytes(load8(pc + 8), k.len - 8) : 0;
-  zlm[pc % ZLM_SLOTS] = k;
-}
-
-// The loop end at zp.preg as it was decoded before; false when there is
-// none or it no longer holds.
-[[gnu::always_inline]] inline bool loop_end_again(uint64_t f) {
-  const uint32_t pc = zp.preg;
-  const zloop_memo &k = zlm[pc % ZLM_SLOTS];
-  if (k.pc != pc || k.rdt != zp.rdt || k.w24 != zw.pcode24 || (zp.flags & ZF_WIDE)) return false;
-  if (low_bytes(load8(pc), k.len) != k.code[0]) return false;
-  if (k.len > 8 && low_bytes(load8(pc + 8), k.len - 8) != k.code[1]) return false;
-  if (!seen_same(k.var) || (k.lim.at[0] && !seen_same(k.lim)) ||
-      (k.step.at[0] && !seen_same(k.step)))
-    return false;
-  if (uint64_t(vtop()) + k.depth > zm.zrsck || !may_join(k.jump ? 4 : 3)) return false;
-  uint64_t s =
-      k.step.at[0] ? zmw::load_word(reinterpret_cast<bcd_num *>(zm.zu + k.step.addr)) : k.s;
-  uint64_t m = k.lim.at[0] ? zmw::load_word(reinterpret_cast<bcd_num *>(zm.zu + k.lim.addr)) : k.m;
-  bcd_num *vp = reinterpret_cast<bcd_num *>(zm.zu + k.var.addr);
-  uint64_t v = zmw::load_word(vp);
-  if ((f >> 56) == 0) {
-    v = zmw::w_inc(zmw::canon(v), zmw::canon(s));
-    zmw::store_word(vp, v);
-  }
-  bool t = ((s & BCD_SIGN) ? compare(v, m) : compare(m, v)) != -1;
-  zp.preg = pc + k.len;
-  if (!k.jump) {
-    zcod = 0x7A;
-    vpush_truth(t);
-  } else {
-    zcod = k.jump;
-    if ((k.jump & 1) ? !t : t) zp.preg = k.target;
-  }
-  return true;
-}
-
 [[gnu::noinline]] bool loop_end(uint64_t f) {
   uint32_t pc = zp.preg, lopr, sopr;
   uint64_t m = 0, s = 0;
@@ -677,9 +515,7 @@ void memo_loop(uint32_t pc, uint32_t ll, uint32_t sl, uint64_t m, uint64_t s, ui
   // popped in the loop's order: step, limit, flag
   if (sopr) s = ref_value(sopr);
   if (lopr) m = ref_value(lopr);
-  uint64_t cm = m, cs = s;
   loop_step(d, f, m, s);
-  memo_loop(pc, ll, sl, cm, cs, uint32_t(depth));
   return true;
 }
 
@@ -782,12 +618,14 @@ bool control() {
     zh_irdstr();
   } else if constexpr (oper == 16 || oper == 17) {
     int t = vpop_truth();
+    zb_target = true;
     if (oper == 16 ? t != 0 : t != 1)
       zp.preg = jump_target<LONG>();
     else
       skip_jump<LONG>();
   } else if constexpr (oper == 18) {
     zp.preg = jump_target<LONG>();
+    zb_target = true;
   } else if constexpr (oper == 19 || oper == 20) {
     op_computed(oper == 20);
   } else if constexpr (oper == 21) {
@@ -865,8 +703,8 @@ bool handler() {
   if constexpr (!uses_cache<OP>()) spill();
   if constexpr ((OP & 15) == 15) {
     if constexpr (OP == 0x0F || OP == 0x1F)
-      if (loop_end_again(small_word(OP >> 4)) || loop_end(small_word(OP >> 4))) return false;
-    vpush_num(small_word(OP >> 4));
+      if (loop_end(zsmall_word(OP >> 4))) return false;
+    vpush_num(zsmall_word(OP >> 4));
     return false;
   } else if constexpr (((OP >> 5) & 3) == 3) {
     return control<OP>();
@@ -905,6 +743,7 @@ bool poll() {
 template <bool BUDGET>
 int run_loop() {
   for (;;) {
+    if (zb_target) zb_run();
     if (debugging || zresc) [[unlikely]] {
       spill();
       if (poll()) return zx.result;
@@ -939,6 +778,22 @@ int recover(int number) {
 
 }  // namespace
 
+uint32_t zv_top() {
+  return vtop();
+}
+void zv_push_num(uint64_t w) {
+  vpush_num(w);
+}
+void zv_push_ref(uint32_t desc) {
+  vpush_ref(desc);
+}
+void zv_push_truth(bool t) {
+  vpush_truth(t);
+}
+bool zx_may_join(uint64_t n) {
+  return may_join(n);
+}
+
 void zx_budget_for_test(uint64_t n) {
   zx.limit = n;
 }
@@ -954,7 +809,7 @@ int execute(int flag, int stepping, int tracing) {
   zx.budget = zx.limit;
   zresc = 0;
   zv.n = 0;
-  std::memset(zlm, 0, sizeof zlm);
+  zb_reset();
   expr_stack = zp.stkp;
   // The recovery point: an error either resumes the cycle (at the
   // routine's handler, or at the start of the error program) or ends it.

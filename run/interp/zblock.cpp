@@ -1,0 +1,534 @@
+// zblock.cpp: straight runs of numeric instructions, decoded once (see
+// zblock.h).  Owns the block table zbt, 128 slots chosen by code address.
+//
+// A block is decoded from the instruction where control landed up to a
+// jump (which it includes) or to the first instruction it does not take
+// (where it ends).  It takes pushes of whole numeric variables and
+// constants, the arithmetic, sign and comparison instructions with a
+// whole variable, a constant or the stack as operand, numeric stores, the
+// truth operations, the counting loop and the jumps.  Anything that would
+// raise an error (a string operand, an unbound or misplaced descriptor, a
+// malformed constant, a truth value where a number belongs) ends the block
+// before it, so the handler meets it in the usual way.
+//
+// The decoding reads the code bytes and, for each operand, the first four
+// bytes of its descriptor (and of the descriptor an indirect one names).
+// The block keeps copies and runs only while they match the image.  A
+// store of the block that would land on those bytes makes the block
+// unusable; a store to a variable whose value a pushed reference has
+// already given ends the block before the store.  The room the pushes
+// would take on the stack is summed, so that a block runs only where its
+// instructions would not meet the stack limit.
+#include "run/interp/zblock.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "run/interp/image.h"
+#include "run/interp/zops.h"
+#include "run/interp/zvstk.h"
+#include "run/numeric/zmath.h"
+#include "run/startup/startup.h"
+
+bool zb_target;
+
+namespace {
+
+enum : uint8_t {
+  B_PUSHV,  // push the number at a
+  B_PUSHK,  // push the constant w
+  B_ARV,    // top = top (operation sub) the number at a
+  B_ARK,    // ... the constant w
+  B_ARS,    // ... the number popped
+  B_NEGV,   // push minus the number at a
+  B_NEGK,
+  B_NEGS,
+  B_CMPV,  // top = top (relation sub) the number at a, a truth value
+  B_CMPK,
+  B_CMPS,
+  B_NOT,
+  B_AND,
+  B_OR,
+  B_STORE,  // pop into the number at a
+  B_LOOP,   // counting loop on the number at a: pops step, limit, flag
+  B_JT,     // pop a truth value: true to a, else to w
+  B_JF,     // false to a, else to w
+  B_JMP,    // to a
+  B_END,    // continue at a; what is left goes onto the stack
+  B_LOOPJ,  // the end of a counting loop in one: flag w, then the limit,
+            // the step and the loop variable as B_PUSHV or B_PUSHK
+            // operations, then the jump
+};
+
+struct zbop {
+  uint8_t op, sub;
+  uint32_t a;
+  uint64_t w;
+};
+
+// the block stack's entries as the decoding knows them
+enum : uint8_t { K_NUM, K_REFN, K_REFS, K_TRUTH };
+
+constexpr int BOPS = 40, BCODE = 160, BDESC = 20, BDEPTH = 8, BSLOTS = 128;
+
+struct zblock {
+  uint32_t pc, gen;
+  uint32_t rdt;
+  int w24;
+  bool usable;
+  uint32_t len;     // code bytes decoded
+  uint32_t ninstr;  // instructions the block stands for
+  uint32_t need;    // stack bytes above the top its instructions reach
+  uint8_t nops, ndesc, nleft;
+  uint32_t desc_at[BDESC];
+  uint32_t desc_bytes[BDESC];
+  uint8_t left_kind[BDEPTH];
+  uint32_t left_desc[BDEPTH];
+  zbop ops[BOPS];
+  uint8_t code[BCODE];
+};
+
+zblock zbt[BSLOTS];
+uint32_t zb_gen = 1;
+
+inline uint32_t load4(uint32_t at) {
+  uint32_t v;
+  std::memcpy(&v, zm.zu + at, 4);
+  return v;
+}
+
+inline uint64_t load_num(uint32_t at) {
+  return zmw::load_word(reinterpret_cast<const bcd_num *>(zm.zu + at));
+}
+
+struct decoder {
+  zblock &b;
+  uint32_t a = uint32_t(zw.adr_len), dl = uint32_t(zw.dsc_len);
+  uint32_t num = 2 * a + 8 + dl, ref = 2 * a, truth = a + 2;  // entry sizes
+  struct slot {
+    uint8_t kind;
+    uint32_t desc, addr, size;
+  };
+  slot st[BDEPTH];
+  int sp = 0;
+  uint32_t bytes = 0;  // stack bytes of the entries
+  uint32_t store_at[BOPS];
+  int nstore = 0;
+
+  explicit decoder(zblock &blk) : b(blk) {}
+
+  bool see(uint32_t off) {
+    for (int i = 0; i < b.ndesc; i++)
+      if (b.desc_at[i] == off) return true;
+    if (b.ndesc == BDESC) return false;
+    b.desc_at[b.ndesc] = off;
+    b.desc_bytes[b.ndesc++] = load4(off);
+    return true;
+  }
+
+  // The descriptor of the one-byte operand number at pc, as gtopr finds
+  // it; false where the handler must see it.
+  bool resolve(uint32_t pc, uint32_t *desc, uint8_t *type, uint32_t *addr) {
+    if (!zin(pc, 1)) return false;
+    uint32_t opr = zm.zu[pc];
+    if (opr < 2) return false;
+    uint64_t off = uint64_t(zp.rdt) + uint64_t(opr - 2) * dl;
+    if (!zin(off, dl) || !see(uint32_t(off))) return false;
+    if (zm.zu[off] & DSC_IND) {
+      off = zraw_geta(zm.zu + off + 1);
+      if (!zin(off, dl) || !see(uint32_t(off))) return false;
+    }
+    const uint8_t *p = zm.zu + off;
+    if (p[1] == 0xFF && p[2] == 0xFF) return false;  // unbound
+    *desc = uint32_t(off);
+    *type = p[0];
+    *addr = zraw_geta(p + 1);
+    return true;
+  }
+
+  // a whole numeric variable whose eight bytes lie in the image
+  bool numeric(uint32_t pc, uint32_t *addr) {
+    uint32_t desc;
+    uint8_t type;
+    return resolve(pc, &desc, &type, addr) && !(type & DSC_STR) && zin(*addr, 8);
+  }
+
+  // a constant operand of the opcode op at pc; *next is the byte after
+  bool constant(uint8_t op, uint32_t pc, uint64_t *w, uint32_t *next) {
+    if (zform(op) == 1) {
+      *w = ZW_ONE;
+      *next = pc + 1;
+      return true;
+    }
+    if (zform(op) == 3) return false;
+    uint32_t saved = zp.preg;
+    uint8_t saved_cod = zcod;
+    bool ok = true;
+    zp.preg = pc + 1;
+    zcod = op;
+    try {
+      bcd_num n = zlit_num();
+      *w = zmw::load_word(&n);
+      *next = zp.preg;
+    } catch (const zerror_jump &) {
+      ok = false;
+    }
+    zp.preg = saved;
+    zcod = saved_cod;
+    return ok;
+  }
+
+  bool is_num(int depth) const {
+    return sp >= depth && (st[sp - depth].kind == K_NUM || st[sp - depth].kind == K_REFN);
+  }
+  void room(uint32_t extra) { b.need = std::max(b.need, bytes + extra); }
+  void push(uint8_t kind, uint32_t size, uint32_t desc = 0, uint32_t addr = 0) {
+    st[sp++] = slot{kind, desc, addr, size};
+    bytes += size;
+    room(0);
+  }
+  void pop(int n) {
+    while (n--) bytes -= st[--sp].size;
+  }
+  void emit(uint8_t op, uint8_t sub, uint32_t addr, uint64_t w) {
+    b.ops[b.nops++] = zbop{op, sub, addr, w};
+  }
+  // a store to the eight bytes at addr may not change a variable whose
+  // pushed reference was read already
+  bool clobbers_live(uint32_t addr) const {
+    for (int i = 0; i < sp; i++)
+      if (st[i].kind == K_REFN && st[i].addr < addr + 8 && addr < st[i].addr + 8) return true;
+    return false;
+  }
+
+  // Decodes the instruction at pc; false (nothing changed) when the block
+  // ends before it.  *next is the next instruction, *done set after a jump.
+  bool step(uint32_t pc, uint32_t *next, bool *done) {
+    uint8_t op = zm.zu[pc];
+    unsigned oper = op & 31, form = zform(op);
+    bool var = op & ZSRC_VAR;
+    if ((op & 15) == 15) {
+      if (sp == BDEPTH) return false;
+      emit(B_PUSHK, 0, 0, zsmall_word(op >> 4));
+      push(K_NUM, num);
+      *next = pc + 1;
+      return true;
+    }
+    if (form != 3 &&
+        (oper == 6 || (oper >= 1 && oper <= 5) || oper == 7 || (oper >= 9 && oper <= 14))) {
+      // the operand: a constant, a whole variable, or the stack
+      uint64_t w = 0;
+      uint32_t addr = 0, end = pc + 2;
+      uint8_t how;  // 0 variable, 1 constant, 2 stack
+      if (!var) {
+        if (!constant(op, pc, &w, &end)) return false;
+        how = 1;
+      } else if (form != 0 || !zin(pc + 1, 1)) {
+        return false;
+      } else if (zm.zu[pc + 1] == 0) {
+        if (oper == 6) return false;  // pushes nothing
+        how = 2;
+      } else if (oper == 6) {  // a reference to the variable
+        uint32_t desc;
+        uint8_t type;
+        if (sp == BDEPTH || !resolve(pc + 1, &desc, &type, &addr) || desc <= FRAME_MAX)
+          return false;
+        bool str = type & DSC_STR;
+        if (!str && !zin(addr, 8)) return false;
+        emit(str ? B_PUSHK : B_PUSHV, 0, addr, 0);
+        push(str ? K_REFS : K_REFN, ref, desc, addr);
+        *next = pc + 2;
+        return true;
+      } else {
+        if (!numeric(pc + 1, &addr)) return false;
+        how = 0;
+      }
+      if (oper == 6) {  // a constant pushed
+        if (sp == BDEPTH) return false;
+        emit(B_PUSHK, 0, 0, w);
+        push(K_NUM, num);
+        *next = end;
+        return true;
+      }
+      // operands: the right one (on the stack when how is 2), then for
+      // all but the sign change the left one below it
+      int right = how == 2 ? 1 : 0, left = oper == 7 ? 0 : 1;
+      if ((right && !is_num(1)) || (left && !is_num(right + 1))) return false;
+      if (oper == 7 && sp - right == BDEPTH) return false;
+      room(how == 0 ? ref : how == 1 ? num : 0);  // checked as if pushed
+      uint8_t base = oper == 7 ? B_NEGV : oper >= 9 ? B_CMPV : B_ARV;
+      uint8_t kind = base + (how == 0 ? 0 : how == 1 ? 1 : 2);
+      emit(kind, uint8_t(oper >= 9 ? oper - 9 : oper), addr, w);
+      pop(right + left);
+      push(oper >= 9 ? K_TRUTH : K_NUM, oper >= 9 ? truth : num);
+      *next = how == 2 ? pc + 2 : end;
+      return true;
+    }
+    if (op == (ZSRC_VAR | 8) || op == 0x7A) {  // store, counting loop
+      int n = op == 0x7A ? 3 : 1;
+      uint32_t addr;
+      if (!is_num(1) || (n == 3 && (!is_num(2) || !is_num(3))) || !numeric(pc + 1, &addr))
+        return false;
+      slot saved[3];
+      for (int i = 0; i < n; i++) saved[i] = st[sp - 1 - i];
+      pop(n);
+      if (clobbers_live(addr)) {
+        for (int i = n - 1; i >= 0; i--)
+          push(saved[i].kind, saved[i].size, saved[i].desc, saved[i].addr);
+        return false;
+      }
+      store_at[nstore++] = addr;
+      emit(op == 0x7A ? B_LOOP : B_STORE, 0, addr, 0);
+      if (op == 0x7A) push(K_TRUTH, truth);
+      *next = pc + 2;
+      return true;
+    }
+    if (op == 0x60 || op == 0x61 || op == 0x62) {  // and, or, not
+      int n = op == 0x62 ? 1 : 2;
+      if (sp < n || st[sp - 1].kind != K_TRUTH || st[sp - n].kind != K_TRUTH) return false;
+      emit(op == 0x60 ? B_AND : op == 0x61 ? B_OR : B_NOT, 0, 0, 0);
+      pop(n);
+      push(K_TRUTH, truth);
+      *next = pc + 1;
+      return true;
+    }
+    if ((op & 0x7F) == 0x70 || (op & 0x7F) == 0x71 || (op & 0x7F) == 0x72) {  // jumps
+      bool cond = (op & 0x7F) != 0x72, lng = op & 0x80;
+      if (cond ? sp != 1 || st[0].kind != K_TRUTH : sp != 0) return false;
+      uint32_t target, after = pc + (lng ? 1 + a : 2);
+      if (lng) {
+        if (!zin(pc + 1, a)) return false;
+        target = zm.zrbas + zraw_geta(zm.zu + pc + 1);
+      } else {
+        if (!zin(pc + 1, 1)) return false;
+        target = pc + uint32_t(int32_t(int8_t(zm.zu[pc + 1])));
+      }
+      if (cond) pop(1);
+      emit(!cond ? B_JMP : (op & 1) ? B_JF : B_JT, 0, target, after);
+      *next = after;
+      *done = true;
+      return true;
+    }
+    return false;
+  }
+
+  // flag, limit, step, loop, jump: one operation followed by its operands
+  void fuse_loop_end() {
+    int n = b.nops;
+    if (n < 5 || b.ops[n - 2].op != B_LOOP || b.ops[n - 5].op != B_PUSHK) return;
+    uint8_t j = b.ops[n - 1].op;
+    if (j != B_JT && j != B_JF) return;
+    for (int k = n - 4; k <= n - 3; k++)
+      if (b.ops[k].op != B_PUSHK && b.ops[k].op != B_PUSHV) return;
+    b.ops[n - 5].op = B_LOOPJ;
+  }
+
+  void decode(uint32_t pc0) {
+    uint32_t pc = pc0;
+    bool done = false;
+    while (!done) {
+      uint32_t next;
+      if (b.nops >= BOPS - 1 || pc - pc0 > BCODE - 16 || !zin(pc, 1) || !step(pc, &next, &done)) {
+        emit(B_END, 0, pc, 0);
+        b.nleft = uint8_t(sp);
+        for (int i = 0; i < sp; i++) b.left_kind[i] = st[i].kind, b.left_desc[i] = st[i].desc;
+        break;
+      }
+      b.ninstr++;
+      pc = next;
+    }
+    // the bytes decoded; a jump's operand bytes are among them
+    uint32_t end = b.ops[b.nops - 1].op == B_END ? pc : uint32_t(b.ops[b.nops - 1].w);
+    b.len = end - pc0;
+    std::memcpy(b.code, zm.zu + pc0, b.len);
+    b.usable = b.ninstr > 0;
+    fuse_loop_end();
+    for (int i = 0; i < nstore; i++) {
+      uint32_t s = store_at[i];
+      if (s < end && pc0 < s + 8) b.usable = false;  // onto its own code
+      for (int k = 0; k < b.ndesc; k++)
+        if (s < b.desc_at[k] + dl && b.desc_at[k] < s + 8) b.usable = false;
+    }
+  }
+};
+
+void decode(zblock &b, uint32_t pc) {
+  b = zblock{};
+  b.pc = pc;
+  b.gen = zb_gen;
+  b.rdt = zp.rdt;
+  b.w24 = zw.pcode24;
+  if (zp.flags & ZF_WIDE) return;
+  decoder d(b);
+  d.decode(pc);
+}
+
+inline uint64_t load8(const uint8_t *p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+// the code bytes, eight at a time
+bool same_code(const zblock &b) {
+  const uint8_t *p = zm.zu + b.pc;
+  uint32_t i = 0;
+  for (; i + 8 <= b.len; i += 8)
+    if (load8(p + i) != load8(b.code + i)) return false;
+  for (; i < b.len; i++)
+    if (p[i] != b.code[i]) return false;
+  return true;
+}
+
+bool holds(const zblock &b) {
+  if (b.rdt != zp.rdt || b.w24 != zw.pcode24 || (zp.flags & ZF_WIDE)) return false;
+  if (!same_code(b)) return false;
+  for (int i = 0; i < b.ndesc; i++)
+    if (load4(b.desc_at[i]) != b.desc_bytes[i]) return false;
+  return true;
+}
+
+inline uint64_t arith(unsigned oper, uint64_t l, uint64_t r) {
+  l = zmw::canon(l), r = zmw::canon(r);
+  switch (oper) {
+    case FADD:
+      return zmw::w_add(l, r);
+    case FSUB:
+      return zmw::w_add(l, r ^ BCD_SIGN);
+    case FMUL:
+      return zmw::w_mul(l, r);
+    case FDIV:
+      return zmw::w_div(l, r);
+    default:
+      return zmw::w_rem(l, r);
+  }
+}
+
+inline uint64_t negate(uint64_t x) {
+  return zmw::w_add(0, zmw::canon(x) ^ BCD_SIGN);
+}
+
+// Runs a block that holds; true when it ended in a jump.
+bool run(const zblock &b) {
+  uint64_t st[BDEPTH + 1];
+  int sp = 0;
+  uint8_t *zu = zm.zu;
+  for (const zbop *o = b.ops;; o++) {
+    switch (o->op) {
+      case B_PUSHV:
+        st[sp++] = load_num(o->a);
+        break;
+      case B_PUSHK:
+        st[sp++] = o->w;
+        break;
+      case B_ARV:
+        st[sp - 1] = arith(o->sub, st[sp - 1], load_num(o->a));
+        break;
+      case B_ARK:
+        st[sp - 1] = arith(o->sub, st[sp - 1], o->w);
+        break;
+      case B_ARS:
+        sp--;
+        st[sp - 1] = arith(o->sub, st[sp - 1], st[sp]);
+        break;
+      case B_NEGV:
+        st[sp++] = negate(load_num(o->a));
+        break;
+      case B_NEGK:
+        st[sp++] = negate(o->w);
+        break;
+      case B_NEGS:
+        st[sp - 1] = negate(st[sp - 1]);
+        break;
+      case B_CMPV:
+        st[sp - 1] = zrel_true(zw_compare(st[sp - 1], load_num(o->a)), o->sub);
+        break;
+      case B_CMPK:
+        st[sp - 1] = zrel_true(zw_compare(st[sp - 1], o->w), o->sub);
+        break;
+      case B_CMPS:
+        sp--;
+        st[sp - 1] = zrel_true(zw_compare(st[sp - 1], st[sp]), o->sub);
+        break;
+      case B_NOT:
+        st[sp - 1] ^= 1;
+        break;
+      case B_AND:
+        sp--;
+        st[sp - 1] &= st[sp];
+        break;
+      case B_OR:
+        sp--;
+        st[sp - 1] |= st[sp];
+        break;
+      case B_STORE:
+        zmw::store_word(reinterpret_cast<bcd_num *>(zu + o->a), st[--sp]);
+        break;
+      case B_LOOP: {
+        uint64_t s = st[sp - 1], m = st[sp - 2], f = st[sp - 3];
+        bcd_num *vp = reinterpret_cast<bcd_num *>(zu + o->a);
+        uint64_t v = zmw::load_word(vp);
+        if ((f >> 56) == 0) {
+          v = zmw::w_inc(zmw::canon(v), zmw::canon(s));
+          zmw::store_word(vp, v);
+        }
+        sp -= 2;
+        st[sp - 1] = ((s & BCD_SIGN) ? zw_compare(v, m) : zw_compare(m, v)) != -1;
+        break;
+      }
+      case B_JT:
+        zp.preg = st[--sp] ? o->a : uint32_t(o->w);
+        return true;
+      case B_JF:
+        zp.preg = st[--sp] ? uint32_t(o->w) : o->a;
+        return true;
+      case B_JMP:
+        zp.preg = o->a;
+        return true;
+      case B_LOOPJ: {
+        // o[1] limit, o[2] step, o[3] the loop variable, o[4] the jump
+        uint64_t m = o[1].op == B_PUSHV ? load_num(o[1].a) : o[1].w;
+        uint64_t s = o[2].op == B_PUSHV ? load_num(o[2].a) : o[2].w;
+        bcd_num *vp = reinterpret_cast<bcd_num *>(zu + o[3].a);
+        uint64_t v = zmw::load_word(vp);
+        if ((o->w >> 56) == 0) {
+          v = zmw::w_inc(zmw::canon(v), zmw::canon(s));
+          zmw::store_word(vp, v);
+        }
+        bool t = ((s & BCD_SIGN) ? zw_compare(v, m) : zw_compare(m, v)) != -1;
+        zp.preg = t == (o[4].op == B_JT) ? o[4].a : uint32_t(o[4].w);
+        return true;
+      }
+      default:  // B_END
+        zp.preg = o->a;
+        for (int i = 0; i < sp; i++) {
+          if (b.left_kind[i] == K_NUM)
+            zv_push_num(st[i]);
+          else if (b.left_kind[i] == K_TRUTH)
+            zv_push_truth(st[i] != 0);
+          else
+            zv_push_ref(b.left_desc[i]);
+        }
+        return false;
+    }
+  }
+}
+
+}  // namespace
+
+void zb_run() {
+  zb_target = false;
+  for (;;) {
+    uint32_t pc = zp.preg;
+    zblock &b = zbt[pc % BSLOTS];
+    if (b.gen != zb_gen || b.pc != pc || (b.usable && !holds(b))) decode(b, pc);
+    if (!b.usable || zresc) return;
+    if (uint64_t(zv_top()) + b.need > zm.zrsck || !zx_may_join(b.ninstr)) return;
+    if (!run(b)) return;
+  }
+}
+
+void zb_reset() {
+  zb_gen++;
+  zb_target = true;
+}
