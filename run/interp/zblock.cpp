@@ -58,6 +58,16 @@ enum : uint8_t {
   B_LOOPJ,  // the end of a counting loop in one: flag w, then the limit,
             // the step and the loop variable as B_PUSHV or B_PUSHK
             // operations, then the jump
+  // pairs and triples joined when decoded: B_PUSHV at a, then
+  B_PARV,   // B_ARV at w
+  B_PARK,   // B_ARK with w
+  B_PCMPV,  // B_CMPV at w
+  B_PCMPK,  // B_CMPK with w
+  B_PARVS,  // B_ARV at the low half of w, B_STORE at its high half
+  // an operation, then B_STORE
+  B_ARVS,  // B_ARV at a, store at w
+  B_ARKS,  // B_ARK with w, store at a
+  B_ARSS,  // B_ARS, store at a
 };
 
 struct zbop {
@@ -65,6 +75,10 @@ struct zbop {
   uint32_t a;
   uint64_t w;
 };
+
+// bits of an arithmetic or comparison operation's sub beside the operation
+// or relation: its left or right operand may be a number not yet canonical
+constexpr uint8_t SUB_OP = 7, SUB_LRAW = 8, SUB_RRAW = 16;
 
 // the block stack's entries as the decoding knows them
 enum : uint8_t { K_NUM, K_REFN, K_REFS, K_TRUTH };
@@ -85,11 +99,19 @@ struct zblock {
   uint8_t left_kind[BDEPTH];
   uint32_t left_desc[BDEPTH];
   zbop ops[BOPS];
-  uint8_t code[BCODE];
+  uint8_t code[BCODE + 8];
+  uint32_t chain;           // the chain of blocks in which it was last found to hold
+  uint32_t store_at[BOPS];  // where its stores write
+  uint8_t nstore;
 };
 
 zblock zbt[BSLOTS];
 uint32_t zb_gen = 1;
+uint32_t zb_chain = 1;  // counts the calls of zb_run
+// While no block's stores fall on another block's code or descriptor
+// bytes, a block found to hold stays so for the rest of the chain: only
+// blocks write to the image between two instructions of it.
+bool zb_disjoint = true;
 
 inline uint32_t load4(uint32_t at) {
   uint32_t v;
@@ -191,7 +213,23 @@ struct decoder {
     while (n--) bytes -= st[--sp].size;
   }
   void emit(uint8_t op, uint8_t sub, uint32_t addr, uint64_t w) {
-    b.ops[b.nops++] = zbop{op, sub, addr, w};
+    zbop *p = b.nops ? &b.ops[b.nops - 1] : nullptr;
+    if (p && p->op == B_PUSHV && (op == B_ARV || op == B_CMPV)) {
+      *p = zbop{op == B_ARV ? B_PARV : B_PCMPV, sub, p->a, addr};
+    } else if (p && p->op == B_PUSHV && (op == B_ARK || op == B_CMPK)) {
+      *p = zbop{op == B_ARK ? B_PARK : B_PCMPK, sub, p->a, w};
+    } else if (p && op == B_STORE && p->op == B_PARV) {
+      p->op = B_PARVS;
+      p->w |= uint64_t(addr) << 32;
+    } else if (p && op == B_STORE && p->op == B_ARV) {
+      p->op = B_ARVS;
+      p->w = addr;
+    } else if (p && op == B_STORE && (p->op == B_ARK || p->op == B_ARS)) {
+      p->op = p->op == B_ARK ? B_ARKS : B_ARSS;
+      p->a = addr;
+    } else {
+      b.ops[b.nops++] = zbop{op, sub, addr, w};
+    }
   }
   // a store to the eight bytes at addr may not change a variable whose
   // pushed reference was read already
@@ -258,7 +296,13 @@ struct decoder {
       room(how == 0 ? ref : how == 1 ? num : 0);  // checked as if pushed
       uint8_t base = oper == 7 ? B_NEGV : oper >= 9 ? B_CMPV : B_ARV;
       uint8_t kind = base + (how == 0 ? 0 : how == 1 ? 1 : 2);
-      emit(kind, uint8_t(oper >= 9 ? oper - 9 : oper), addr, w);
+      // which operands may be numbers as they lie in a variable, not yet
+      // canonical (results and constants are)
+      bool rraw = how == 0 || (how == 2 && st[sp - 1].kind == K_REFN);
+      bool lraw = left && st[sp - right - 1].kind == K_REFN;
+      emit(kind,
+           uint8_t((oper >= 9 ? oper - 9 : oper) | (lraw ? SUB_LRAW : 0) | (rraw ? SUB_RRAW : 0)),
+           addr, w);
       pop(right + left);
       push(oper >= 9 ? K_TRUTH : K_NUM, oper >= 9 ? truth : num);
       *next = how == 2 ? pc + 2 : end;
@@ -343,6 +387,8 @@ struct decoder {
     std::memcpy(b.code, zm.zu + pc0, b.len);
     b.usable = b.ninstr > 0;
     fuse_loop_end();
+    b.nstore = uint8_t(nstore);
+    std::copy(store_at, store_at + nstore, b.store_at);
     for (int i = 0; i < nstore; i++) {
       uint32_t s = store_at[i];
       if (s < end && pc0 < s + 8) b.usable = false;  // onto its own code
@@ -351,6 +397,18 @@ struct decoder {
     }
   }
 };
+
+// true when a store of w falls on the code or descriptor bytes of r
+bool lands_on(const zblock &w, const zblock &r) {
+  uint32_t dl = uint32_t(zw.dsc_len);
+  for (int i = 0; i < w.nstore; i++) {
+    uint32_t s = w.store_at[i];
+    if (s < r.pc + r.len && r.pc < s + 8) return true;
+    for (int k = 0; k < r.ndesc; k++)
+      if (s < r.desc_at[k] + dl && r.desc_at[k] < s + 8) return true;
+  }
+  return false;
+}
 
 void decode(zblock &b, uint32_t pc) {
   b = zblock{};
@@ -361,6 +419,12 @@ void decode(zblock &b, uint32_t pc) {
   if (zp.flags & ZF_WIDE) return;
   decoder d(b);
   d.decode(pc);
+  if (b.usable && zb_disjoint)
+    for (const zblock &e : zbt)
+      if (&e != &b && e.gen == zb_gen && e.usable && (lands_on(b, e) || lands_on(e, b))) {
+        zb_disjoint = false;
+        break;
+      }
 }
 
 inline uint64_t load8(const uint8_t *p) {
@@ -375,6 +439,13 @@ bool same_code(const zblock &b) {
   uint32_t i = 0;
   for (; i + 8 <= b.len; i += 8)
     if (load8(p + i) != load8(b.code + i)) return false;
+  if (i == b.len) return true;
+  if (b.pc + i + 8 <= zm.size) {  // the last bytes under a mask
+    uint64_t mask = ~uint64_t(0) >> (8 * (8 - (b.len - i)));
+    if constexpr (std::endian::native == std::endian::big)
+      mask = ~(~uint64_t(0) >> (8 * (b.len - i)));
+    return ((load8(p + i) ^ load8(b.code + i)) & mask) == 0;
+  }
   for (; i < b.len; i++)
     if (p[i] != b.code[i]) return false;
   return true;
@@ -388,9 +459,10 @@ bool holds(const zblock &b) {
   return true;
 }
 
-inline uint64_t arith(unsigned oper, uint64_t l, uint64_t r) {
-  l = zmw::canon(l), r = zmw::canon(r);
-  switch (oper) {
+inline uint64_t arith(unsigned sub, uint64_t l, uint64_t r) {
+  if (sub & SUB_LRAW) l = zmw::canon(l);
+  if (sub & SUB_RRAW) r = zmw::canon(r);
+  switch (sub & SUB_OP) {
     case FADD:
       return zmw::w_add(l, r);
     case FSUB:
@@ -408,83 +480,116 @@ inline uint64_t negate(uint64_t x) {
   return zmw::w_add(0, zmw::canon(x) ^ BCD_SIGN);
 }
 
-// Runs a block that holds; true when it ended in a jump.
+// Runs a block that holds; true when it ended in a jump.  The top entry
+// is kept in top, the others in st[1..sp-1].
 bool run(const zblock &b) {
   uint64_t st[BDEPTH + 1];
+  uint64_t top = 0;
   int sp = 0;
   uint8_t *zu = zm.zu;
+  auto push = [&](uint64_t v) {
+    st[sp++] = top;
+    top = v;
+  };
+  auto pop = [&] { top = st[--sp]; };
+  auto store = [&](uint32_t at, uint64_t v) {
+    zmw::store_word(reinterpret_cast<bcd_num *>(zu + at), v);
+  };
+  auto cmp = [](unsigned sub, uint64_t l, uint64_t r) -> uint64_t {
+    if (sub & SUB_LRAW) l = zmw::canon(l);
+    if (sub & SUB_RRAW) r = zmw::canon(r);
+    int64_t kl = zmw::order_key(l), kr = zmw::order_key(r);
+    return zrel_true((kl > kr) - (kl < kr), sub & SUB_OP);
+  };
   for (const zbop *o = b.ops;; o++) {
     switch (o->op) {
       case B_PUSHV:
-        st[sp++] = load_num(o->a);
+        push(load_num(o->a));
         break;
       case B_PUSHK:
-        st[sp++] = o->w;
+        push(o->w);
         break;
       case B_ARV:
-        st[sp - 1] = arith(o->sub, st[sp - 1], load_num(o->a));
+        top = arith(o->sub, top, load_num(o->a));
         break;
       case B_ARK:
-        st[sp - 1] = arith(o->sub, st[sp - 1], o->w);
+        top = arith(o->sub, top, o->w);
         break;
       case B_ARS:
-        sp--;
-        st[sp - 1] = arith(o->sub, st[sp - 1], st[sp]);
+        top = arith(o->sub, st[--sp], top);
         break;
       case B_NEGV:
-        st[sp++] = negate(load_num(o->a));
+        push(negate(load_num(o->a)));
         break;
       case B_NEGK:
-        st[sp++] = negate(o->w);
+        push(negate(o->w));
         break;
       case B_NEGS:
-        st[sp - 1] = negate(st[sp - 1]);
+        top = negate(top);
         break;
       case B_CMPV:
-        st[sp - 1] = zrel_true(zw_compare(st[sp - 1], load_num(o->a)), o->sub);
+        top = cmp(o->sub, top, load_num(o->a));
         break;
       case B_CMPK:
-        st[sp - 1] = zrel_true(zw_compare(st[sp - 1], o->w), o->sub);
+        top = cmp(o->sub, top, o->w);
         break;
       case B_CMPS:
-        sp--;
-        st[sp - 1] = zrel_true(zw_compare(st[sp - 1], st[sp]), o->sub);
+        top = cmp(o->sub, st[--sp], top);
         break;
       case B_NOT:
-        st[sp - 1] ^= 1;
+        top ^= 1;
         break;
       case B_AND:
-        sp--;
-        st[sp - 1] &= st[sp];
+        top &= st[--sp];
         break;
       case B_OR:
-        sp--;
-        st[sp - 1] |= st[sp];
+        top |= st[--sp];
         break;
       case B_STORE:
-        zmw::store_word(reinterpret_cast<bcd_num *>(zu + o->a), st[--sp]);
+        store(o->a, top);
+        pop();
         break;
+      case B_PARV:
+        push(arith(o->sub, load_num(o->a), load_num(uint32_t(o->w))));
+        break;
+      case B_PARK:
+        push(arith(o->sub, load_num(o->a), o->w));
+        break;
+      case B_PCMPV:
+        push(cmp(o->sub, load_num(o->a), load_num(uint32_t(o->w))));
+        break;
+      case B_PCMPK:
+        push(cmp(o->sub, load_num(o->a), o->w));
+        break;
+      case B_PARVS:
+        store(uint32_t(o->w >> 32), arith(o->sub, load_num(o->a), load_num(uint32_t(o->w))));
+        break;
+      case B_ARVS:
+        store(uint32_t(o->w), arith(o->sub, top, load_num(o->a)));
+        pop();
+        break;
+      case B_ARKS:
+        store(o->a, arith(o->sub, top, o->w));
+        pop();
+        break;
+      case B_ARSS: {
+        uint64_t v = arith(o->sub, st[--sp], top);
+        store(o->a, v);
+        pop();
+        break;
+      }
       case B_LOOP: {
-        uint64_t s = st[sp - 1], m = st[sp - 2], f = st[sp - 3];
+        uint64_t s = top, m = st[sp - 1], f = st[sp - 2];
+        sp -= 2;
         bcd_num *vp = reinterpret_cast<bcd_num *>(zu + o->a);
         uint64_t v = zmw::load_word(vp);
         if ((f >> 56) == 0) {
           v = zmw::w_inc(zmw::canon(v), zmw::canon(s));
           zmw::store_word(vp, v);
         }
-        sp -= 2;
-        st[sp - 1] = ((s & BCD_SIGN) ? zw_compare(v, m) : zw_compare(m, v)) != -1;
+        top = ((s & BCD_SIGN) ? zw_compare(v, m) : zw_compare(m, v)) != -1;
         break;
       }
-      case B_JT:
-        zp.preg = st[--sp] ? o->a : uint32_t(o->w);
-        return true;
-      case B_JF:
-        zp.preg = st[--sp] ? uint32_t(o->w) : o->a;
-        return true;
-      case B_JMP:
-        zp.preg = o->a;
-        return true;
       case B_LOOPJ: {
         // o[1] limit, o[2] step, o[3] the loop variable, o[4] the jump
         uint64_t m = o[1].op == B_PUSHV ? load_num(o[1].a) : o[1].w;
@@ -499,13 +604,23 @@ bool run(const zblock &b) {
         zp.preg = t == (o[4].op == B_JT) ? o[4].a : uint32_t(o[4].w);
         return true;
       }
+      case B_JT:
+        zp.preg = top ? o->a : uint32_t(o->w);
+        return true;
+      case B_JF:
+        zp.preg = top ? uint32_t(o->w) : o->a;
+        return true;
+      case B_JMP:
+        zp.preg = o->a;
+        return true;
       default:  // B_END
         zp.preg = o->a;
         for (int i = 0; i < sp; i++) {
+          uint64_t v = i + 1 < sp ? st[i + 1] : top;
           if (b.left_kind[i] == K_NUM)
-            zv_push_num(st[i]);
+            zv_push_num(v);
           else if (b.left_kind[i] == K_TRUTH)
-            zv_push_truth(st[i] != 0);
+            zv_push_truth(v != 0);
           else
             zv_push_ref(b.left_desc[i]);
         }
@@ -518,10 +633,16 @@ bool run(const zblock &b) {
 
 void zb_run() {
   zb_target = false;
+  zb_chain++;
   for (;;) {
     uint32_t pc = zp.preg;
     zblock &b = zbt[pc % BSLOTS];
-    if (b.gen != zb_gen || b.pc != pc || (b.usable && !holds(b))) decode(b, pc);
+    if (b.gen != zb_gen || b.pc != pc) {
+      decode(b, pc);
+    } else if (b.usable && !(zb_disjoint && b.chain == zb_chain)) {
+      if (!holds(b)) decode(b, pc);
+    }
+    b.chain = zb_chain;
     if (!b.usable || zresc) return;
     if (uint64_t(zv_top()) + b.need > zm.zrsck || !zx_may_join(b.ninstr)) return;
     if (!run(b)) return;
@@ -530,5 +651,6 @@ void zb_run() {
 
 void zb_reset() {
   zb_gen++;
+  zb_disjoint = true;
   zb_target = true;
 }
