@@ -790,8 +790,13 @@ void zv_push_ref(uint32_t desc) {
 void zv_push_truth(bool t) {
   vpush_truth(t);
 }
-bool zx_may_join(uint64_t n) {
-  return may_join(n);
+uint64_t zx_join_allowance() {
+  if (debugging || zfl_pcnt > 0) return 0;
+  if (!zx.limit) return UINT64_MAX;
+  return zx.plain ? 0 : zx.budget;
+}
+void zx_join_left(uint64_t left) {
+  if (zx.limit) zx.budget = left;
 }
 
 void zx_budget_for_test(uint64_t n) {

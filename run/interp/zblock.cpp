@@ -49,15 +49,16 @@ enum : uint8_t {
   B_NOT,
   B_AND,
   B_OR,
-  B_STORE,  // pop into the number at a
-  B_LOOP,   // counting loop on the number at a: pops step, limit, flag
-  B_JT,     // pop a truth value: true to a, else to w
-  B_JF,     // false to a, else to w
-  B_JMP,    // to a
-  B_END,    // continue at a; what is left goes onto the stack
-  B_LOOPJ,  // the end of a counting loop in one: flag w, then the limit,
-            // the step and the loop variable as B_PUSHV or B_PUSHK
-            // operations, then the jump
+  B_STORE,   // pop into the number at a
+  B_LOOP,    // counting loop on the number at a: pops step, limit, flag
+  B_JT,      // pop a truth value: true to a, else to w
+  B_JF,      // false to a, else to w
+  B_JMP,     // to a
+  B_END,     // continue at a; what is left goes onto the stack
+  B_LOOPJ,   // the end of a counting loop in one: flag w, then the limit,
+             // the step and the loop variable as B_PUSHV or B_PUSHK
+             // operations, then the jump
+  B_LOOPJ1,  // B_LOOPJ that steps by the constant 1
   // pairs and triples joined when decoded: B_PUSHV at a, then
   B_PARV,   // B_ARV at w
   B_PARK,   // B_ARK with w
@@ -364,7 +365,8 @@ struct decoder {
     if (j != B_JT && j != B_JF) return;
     for (int k = n - 4; k <= n - 3; k++)
       if (b.ops[k].op != B_PUSHK && b.ops[k].op != B_PUSHV) return;
-    b.ops[n - 5].op = B_LOOPJ;
+    bool by_one = b.ops[n - 5].w == 0 && b.ops[n - 3].op == B_PUSHK && b.ops[n - 3].w == ZW_ONE;
+    b.ops[n - 5].op = by_one ? B_LOOPJ1 : B_LOOPJ;
   }
 
   void decode(uint32_t pc0) {
@@ -459,7 +461,7 @@ bool holds(const zblock &b) {
   return true;
 }
 
-inline uint64_t arith(unsigned sub, uint64_t l, uint64_t r) {
+[[gnu::always_inline]] inline uint64_t arith(unsigned sub, uint64_t l, uint64_t r) {
   if (sub & SUB_LRAW) l = zmw::canon(l);
   if (sub & SUB_RRAW) r = zmw::canon(r);
   switch (sub & SUB_OP) {
@@ -478,6 +480,21 @@ inline uint64_t arith(unsigned sub, uint64_t l, uint64_t r) {
 
 inline uint64_t negate(uint64_t x) {
   return zmw::w_add(0, zmw::canon(x) ^ BCD_SIGN);
+}
+
+// The counting loop on the number at p: the step (unless step is false)
+// and the test, with the limit m and the step s canonical and sneg the
+// sign of the step as it lay.
+[[gnu::always_inline]] inline bool loop_step(uint8_t *p, bool step, uint64_t m, uint64_t s,
+                                             bool sneg) {
+  bcd_num *vp = reinterpret_cast<bcd_num *>(p);
+  uint64_t v = zmw::canon(zmw::load_word(vp));
+  if (step) {
+    v = zmw::w_inc(v, s);
+    zmw::store_word(vp, v);
+  }
+  int64_t kv = zmw::order_key(v), km = zmw::order_key(m);
+  return sneg ? kv >= km : km >= kv;
 }
 
 // Runs a block that holds; true when it ended in a jump.  The top entry
@@ -581,26 +598,21 @@ bool run(const zblock &b) {
       case B_LOOP: {
         uint64_t s = top, m = st[sp - 1], f = st[sp - 2];
         sp -= 2;
-        bcd_num *vp = reinterpret_cast<bcd_num *>(zu + o->a);
-        uint64_t v = zmw::load_word(vp);
-        if ((f >> 56) == 0) {
-          v = zmw::w_inc(zmw::canon(v), zmw::canon(s));
-          zmw::store_word(vp, v);
-        }
-        top = ((s & BCD_SIGN) ? zw_compare(v, m) : zw_compare(m, v)) != -1;
+        top = loop_step(zu + o->a, (f >> 56) == 0, zmw::canon(m), zmw::canon(s), s & BCD_SIGN);
         break;
       }
       case B_LOOPJ: {
-        // o[1] limit, o[2] step, o[3] the loop variable, o[4] the jump
-        uint64_t m = o[1].op == B_PUSHV ? load_num(o[1].a) : o[1].w;
+        // o[1] limit, o[2] step, o[3] the loop variable, o[4] the jump;
+        // constants are canonical already
+        uint64_t m = o[1].op == B_PUSHV ? zmw::canon(load_num(o[1].a)) : o[1].w;
         uint64_t s = o[2].op == B_PUSHV ? load_num(o[2].a) : o[2].w;
-        bcd_num *vp = reinterpret_cast<bcd_num *>(zu + o[3].a);
-        uint64_t v = zmw::load_word(vp);
-        if ((o->w >> 56) == 0) {
-          v = zmw::w_inc(zmw::canon(v), zmw::canon(s));
-          zmw::store_word(vp, v);
-        }
-        bool t = ((s & BCD_SIGN) ? zw_compare(v, m) : zw_compare(m, v)) != -1;
+        bool t = loop_step(zu + o[3].a, (o->w >> 56) == 0, m, zmw::canon(s), s & BCD_SIGN);
+        zp.preg = t == (o[4].op == B_JT) ? o[4].a : uint32_t(o[4].w);
+        return true;
+      }
+      case B_LOOPJ1: {
+        uint64_t m = o[1].op == B_PUSHV ? zmw::canon(load_num(o[1].a)) : o[1].w;
+        bool t = loop_step(zu + o[3].a, true, m, ZW_ONE, false);
         zp.preg = t == (o[4].op == B_JT) ? o[4].a : uint32_t(o[4].w);
         return true;
       }
@@ -633,7 +645,10 @@ bool run(const zblock &b) {
 
 void zb_run() {
   zb_target = false;
+  uint64_t allow = zx_join_allowance();
+  if (allow == 0) return;
   zb_chain++;
+  const uint32_t top = zv_top();  // blocks leave the stack as they found it
   for (;;) {
     uint32_t pc = zp.preg;
     zblock &b = zbt[pc % BSLOTS];
@@ -643,10 +658,11 @@ void zb_run() {
       if (!holds(b)) decode(b, pc);
     }
     b.chain = zb_chain;
-    if (!b.usable || zresc) return;
-    if (uint64_t(zv_top()) + b.need > zm.zrsck || !zx_may_join(b.ninstr)) return;
-    if (!run(b)) return;
+    if (!b.usable || zresc || uint64_t(top) + b.need > zm.zrsck || allow <= b.ninstr) break;
+    allow -= b.ninstr;
+    if (!run(b)) break;
   }
+  zx_join_left(allow);
 }
 
 void zb_reset() {

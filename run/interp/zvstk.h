@@ -13,10 +13,13 @@ uint32_t zv_top();
 void zv_push_num(uint64_t w);
 void zv_push_ref(uint32_t desc);
 void zv_push_truth(bool t);
-// true when n more instructions may run without the checks made before
-// each one (no monitor, no pending output, budget left); takes them from
-// the budget
-bool zx_may_join(uint64_t n);
+// Instructions run together skip the checks made before each one, so they
+// run only while those have nothing to do: no monitor, no pending output,
+// and budget left.  The allowance is 0 when they may not run at all, else
+// n more may run while it exceeds n (it then drops by n); zx_join_left
+// hands back what is left of it.
+uint64_t zx_join_allowance();
+void zx_join_left(uint64_t left);
 
 constexpr uint64_t ZW_ONE = 0x1000000000000041ULL;  // the number 1 as a word
 

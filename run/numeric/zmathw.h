@@ -199,7 +199,7 @@ inline uint64_t bcd_add(uint64_t a, uint64_t b, uint64_t cin) {
 
 // a + b on canonical words; b may carry a flipped sign (a negative zero).
 // The digit rules applied directly to the packed digits.
-inline uint64_t w_add(uint64_t wa, uint64_t wb) {
+[[gnu::always_inline]] inline uint64_t w_add(uint64_t wa, uint64_t wb) {
   int xa = int(wa & XMASK), xb = int(wb & XMASK);
   if (xb - xa >= 15) return wb;
   if (xa - xb >= 15) return wa;
@@ -296,6 +296,11 @@ inline uint64_t div_wide(zm_u128 n, uint64_t d) {
   return finish(div_wide(num + 5 * mb, 10 * mb), xr, sign);
 }
 
+// w_add, not inlined where it is rarely needed
+[[gnu::noinline]] inline uint64_t w_add_apart(uint64_t wa, uint64_t wb) {
+  return w_add(wa, wb);
+}
+
 // a + b, quicker when b is 1 and a a positive number with its units digit
 // among its 14 (the step of a counting loop)
 inline uint64_t w_inc(uint64_t wa, uint64_t wb) {
@@ -304,7 +309,7 @@ inline uint64_t w_inc(uint64_t wa, uint64_t wb) {
     uint64_t s = bcd_add(wa >> 8, ONE_DIGITS >> (4 * (e - 1)), 0);
     if (s <= DIGITS) return s << 8 | (wa & 0xFF);
   }
-  return w_add(wa, wb);
+  return w_add_apart(wa, wb);
 }
 
 inline uint64_t w_int(uint64_t w) {

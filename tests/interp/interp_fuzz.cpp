@@ -26,6 +26,7 @@
 namespace {
 
 std::string path;
+constexpr uint32_t TABLE = 512;  // descriptors, operand numbers 2 to 513
 bool comparable;  // the last program's data cannot reach the stack
 
 struct builder {
@@ -50,20 +51,24 @@ std::vector<uint8_t> program(const uint8_t *data, size_t size) {
   data += 2, size -= 2;
   if (nd * 3 > size) nd = size / 3;
   builder b{pcode == 130 ? 3 : 2, {}};
-  comparable = true;
+  comparable = !wide;
   uint32_t a = uint32_t(b.alen), dl = a + 5;
-  // variables block: type, next, descriptor start and end, descriptors
-  uint32_t ds = 1 + 3 * a, de = ds + uint32_t(nd) * dl;
-  b.area.assign(de, 0);
+  // variables block: type, next, descriptor start and end, descriptors;
+  // after the given ones the table is filled to every one-byte operand
+  // number with numbers sharing one place, so that no operand number
+  // reads a descriptor out of other bytes
+  uint32_t ds = 1 + 3 * a, de = ds + TABLE * dl;
+  b.area.assign(de + 8, 0);
   b.area[0] = 1;
   b.put_addr(1 + a, ds);
   b.put_addr(1 + 2 * a, de);
-  uint32_t store = de;
+  for (size_t i = nd; i < TABLE; i++) b.put_addr(ds + i * dl + 1, de);
+  uint32_t store = de + 8;
   for (size_t i = 0; i < nd; i++) {
     uint8_t type = data[3 * i];
     uint32_t d1 = data[3 * i + 1], d2 = data[3 * i + 2];
     // absolute, indirect and cut-short storage may reach the stack, whose
-    // bytes above its top differ between the two cycles
+    // bytes differ between the two cycles (entries kept off the image)
     uint32_t full = (type & 0x20) ? d1 : (type & 0x02) ? d1 * 8 : 8;
     if (type & 0x01) full *= d2 ? d2 : 1;
     if ((type & 0x88) || full > 1024) comparable = false;
@@ -88,7 +93,7 @@ std::vector<uint8_t> program(const uint8_t *data, size_t size) {
   b.area.resize(store, 0);
   // routine block: type 2, next, then the routine header and the code
   uint32_t rb = store, hdr = rb + 1 + a;
-  uint32_t main = hdr + 6 * a + 1 + uint32_t(size) + 8;
+  uint32_t main = hdr + 6 * a + 1 + uint32_t(size) + 8 + 1024;  // room for strings run long
   b.area.resize(main, 0);
   b.area[rb] = 2;
   b.put_addr(rb + 1, main);
