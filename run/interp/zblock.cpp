@@ -149,23 +149,24 @@ struct decoder {
     return true;
   }
 
-  // The descriptor of the one-byte operand number at pc, as gtopr finds
-  // it; false where the handler must see it.
+  // The descriptor of the one-byte operand number at pc, found by gtopr;
+  // false where the handler must see it (an error, wide numbers).
   bool resolve(uint32_t pc, uint32_t *desc, uint8_t *type, uint32_t *addr) {
     if (!zin(pc, 1)) return false;
     uint32_t opr = zm.zu[pc];
     if (opr < 2) return false;
-    uint64_t off = uint64_t(zp.rdt) + uint64_t(opr - 2) * dl;
-    if (!zin(off, dl) || !see(uint32_t(off))) return false;
-    if (zm.zu[off] & DSC_IND) {
-      off = zraw_geta(zm.zu + off + 1);
-      if (!zin(off, dl) || !see(uint32_t(off))) return false;
+    uint32_t off;
+    try {
+      off = gtopr(opr, 1);
+    } catch (const zerror_jump &) {
+      return false;
     }
-    const uint8_t *p = zm.zu + off;
-    if (p[1] == 0xFF && p[2] == 0xFF) return false;  // unbound
-    *desc = uint32_t(off);
-    *type = p[0];
-    *addr = zraw_geta(p + 1);
+    // what it read: the table entry and, when indirect, the one it names
+    uint32_t entry = zp.rdt + (opr - 2) * dl;
+    if (!zin(off, dl) || !see(entry) || (off != entry && !see(off))) return false;
+    *desc = off;
+    *type = zm.zu[off];
+    *addr = zraw_geta(zm.zu + off + 1);
     return true;
   }
 
@@ -498,8 +499,17 @@ inline uint64_t negate(uint64_t x) {
 }
 
 // Runs a block that holds; true when it ended in a jump.  The top entry
-// is kept in top, the others in st[1..sp-1].
+// is kept in top, the others in st[1..sp-1].  Each operation jumps to the
+// next through the label table, so that every operation has a jump of its
+// own for the processor to predict (a GNU extension of GCC and clang).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpedantic"
 bool run(const zblock &b) {
+  static const void *const next[] = {
+      &&pushv, &&pushk,  &&arv,    &&ark,   &&ars,   &&negv,  &&negk,  &&negs, &&cmpv, &&cmpk,
+      &&cmps,  &&op_not, &&op_and, &&op_or, &&store, &&loop,  &&jt,    &&jf,   &&jmp,  &&end,
+      &&loopj, &&loopj1, &&parv,   &&park,  &&pcmpv, &&pcmpk, &&parvs, &&arvs, &&arks, &&arss};
+  static_assert(sizeof next / sizeof next[0] == B_ARSS + 1, "one label per operation");
   uint64_t st[BDEPTH + 1];
   uint64_t top = 0;
   int sp = 0;
@@ -509,7 +519,7 @@ bool run(const zblock &b) {
     top = v;
   };
   auto pop = [&] { top = st[--sp]; };
-  auto store = [&](uint32_t at, uint64_t v) {
+  auto put = [&](uint32_t at, uint64_t v) {
     zmw::store_word(reinterpret_cast<bcd_num *>(zu + at), v);
   };
   auto cmp = [](unsigned sub, uint64_t l, uint64_t r) -> uint64_t {
@@ -518,128 +528,127 @@ bool run(const zblock &b) {
     int64_t kl = zmw::order_key(l), kr = zmw::order_key(r);
     return zrel_true((kl > kr) - (kl < kr), sub & SUB_OP);
   };
-  for (const zbop *o = b.ops;; o++) {
-    switch (o->op) {
-      case B_PUSHV:
-        push(load_num(o->a));
-        break;
-      case B_PUSHK:
-        push(o->w);
-        break;
-      case B_ARV:
-        top = arith(o->sub, top, load_num(o->a));
-        break;
-      case B_ARK:
-        top = arith(o->sub, top, o->w);
-        break;
-      case B_ARS:
-        top = arith(o->sub, st[--sp], top);
-        break;
-      case B_NEGV:
-        push(negate(load_num(o->a)));
-        break;
-      case B_NEGK:
-        push(negate(o->w));
-        break;
-      case B_NEGS:
-        top = negate(top);
-        break;
-      case B_CMPV:
-        top = cmp(o->sub, top, load_num(o->a));
-        break;
-      case B_CMPK:
-        top = cmp(o->sub, top, o->w);
-        break;
-      case B_CMPS:
-        top = cmp(o->sub, st[--sp], top);
-        break;
-      case B_NOT:
-        top ^= 1;
-        break;
-      case B_AND:
-        top &= st[--sp];
-        break;
-      case B_OR:
-        top |= st[--sp];
-        break;
-      case B_STORE:
-        store(o->a, top);
-        pop();
-        break;
-      case B_PARV:
-        push(arith(o->sub, load_num(o->a), load_num(uint32_t(o->w))));
-        break;
-      case B_PARK:
-        push(arith(o->sub, load_num(o->a), o->w));
-        break;
-      case B_PCMPV:
-        push(cmp(o->sub, load_num(o->a), load_num(uint32_t(o->w))));
-        break;
-      case B_PCMPK:
-        push(cmp(o->sub, load_num(o->a), o->w));
-        break;
-      case B_PARVS:
-        store(uint32_t(o->w >> 32), arith(o->sub, load_num(o->a), load_num(uint32_t(o->w))));
-        break;
-      case B_ARVS:
-        store(uint32_t(o->w), arith(o->sub, top, load_num(o->a)));
-        pop();
-        break;
-      case B_ARKS:
-        store(o->a, arith(o->sub, top, o->w));
-        pop();
-        break;
-      case B_ARSS: {
-        uint64_t v = arith(o->sub, st[--sp], top);
-        store(o->a, v);
-        pop();
-        break;
-      }
-      case B_LOOP: {
-        uint64_t s = top, m = st[sp - 1], f = st[sp - 2];
-        sp -= 2;
-        top = loop_step(zu + o->a, (f >> 56) == 0, zmw::canon(m), zmw::canon(s), s & BCD_SIGN);
-        break;
-      }
-      case B_LOOPJ: {
-        // o[1] limit, o[2] step, o[3] the loop variable, o[4] the jump;
-        // constants are canonical already
-        uint64_t m = o[1].op == B_PUSHV ? zmw::canon(load_num(o[1].a)) : o[1].w;
-        uint64_t s = o[2].op == B_PUSHV ? load_num(o[2].a) : o[2].w;
-        bool t = loop_step(zu + o[3].a, (o->w >> 56) == 0, m, zmw::canon(s), s & BCD_SIGN);
-        zp.preg = t == (o[4].op == B_JT) ? o[4].a : uint32_t(o[4].w);
-        return true;
-      }
-      case B_LOOPJ1: {
-        uint64_t m = o[1].op == B_PUSHV ? zmw::canon(load_num(o[1].a)) : o[1].w;
-        bool t = loop_step(zu + o[3].a, true, m, ZW_ONE, false);
-        zp.preg = t == (o[4].op == B_JT) ? o[4].a : uint32_t(o[4].w);
-        return true;
-      }
-      case B_JT:
-        zp.preg = top ? o->a : uint32_t(o->w);
-        return true;
-      case B_JF:
-        zp.preg = top ? uint32_t(o->w) : o->a;
-        return true;
-      case B_JMP:
-        zp.preg = o->a;
-        return true;
-      default:  // B_END
-        zp.preg = o->a;
-        for (int i = 0; i < sp; i++) {
-          uint64_t v = i + 1 < sp ? st[i + 1] : top;
-          if (b.left_kind[i] == K_NUM)
-            zv_push_num(v);
-          else if (b.left_kind[i] == K_TRUTH)
-            zv_push_truth(v != 0);
-          else
-            zv_push_ref(b.left_desc[i]);
-        }
-        return false;
-    }
-  }
+  const zbop *o = b.ops;
+  goto *next[o->op];
+pushv:
+  push(load_num(o->a));
+  goto *next[(++o)->op];
+pushk:
+  push(o->w);
+  goto *next[(++o)->op];
+arv:
+  top = arith(o->sub, top, load_num(o->a));
+  goto *next[(++o)->op];
+ark:
+  top = arith(o->sub, top, o->w);
+  goto *next[(++o)->op];
+ars:
+  top = arith(o->sub, st[--sp], top);
+  goto *next[(++o)->op];
+negv:
+  push(negate(load_num(o->a)));
+  goto *next[(++o)->op];
+negk:
+  push(negate(o->w));
+  goto *next[(++o)->op];
+negs:
+  top = negate(top);
+  goto *next[(++o)->op];
+cmpv:
+  top = cmp(o->sub, top, load_num(o->a));
+  goto *next[(++o)->op];
+cmpk:
+  top = cmp(o->sub, top, o->w);
+  goto *next[(++o)->op];
+cmps:
+  top = cmp(o->sub, st[--sp], top);
+  goto *next[(++o)->op];
+op_not:
+  top ^= 1;
+  goto *next[(++o)->op];
+op_and:
+  top &= st[--sp];
+  goto *next[(++o)->op];
+op_or:
+  top |= st[--sp];
+  goto *next[(++o)->op];
+store:
+  put(o->a, top);
+  pop();
+  goto *next[(++o)->op];
+parv:
+  push(arith(o->sub, load_num(o->a), load_num(uint32_t(o->w))));
+  goto *next[(++o)->op];
+park:
+  push(arith(o->sub, load_num(o->a), o->w));
+  goto *next[(++o)->op];
+pcmpv:
+  push(cmp(o->sub, load_num(o->a), load_num(uint32_t(o->w))));
+  goto *next[(++o)->op];
+pcmpk:
+  push(cmp(o->sub, load_num(o->a), o->w));
+  goto *next[(++o)->op];
+parvs:
+  put(uint32_t(o->w >> 32), arith(o->sub, load_num(o->a), load_num(uint32_t(o->w))));
+  goto *next[(++o)->op];
+arvs:
+  put(uint32_t(o->w), arith(o->sub, top, load_num(o->a)));
+  pop();
+  goto *next[(++o)->op];
+arks:
+  put(o->a, arith(o->sub, top, o->w));
+  pop();
+  goto *next[(++o)->op];
+arss : {
+  uint64_t v = arith(o->sub, st[--sp], top);
+  put(o->a, v);
+  pop();
+  goto *next[(++o)->op];
 }
+loop : {
+  uint64_t s = top, m = st[sp - 1], f = st[sp - 2];
+  sp -= 2;
+  top = loop_step(zu + o->a, (f >> 56) == 0, zmw::canon(m), zmw::canon(s), s & BCD_SIGN);
+  goto *next[(++o)->op];
+}
+loopj : {
+  // o[1] limit, o[2] step, o[3] the loop variable, o[4] the jump;
+  // constants are canonical already
+  uint64_t m = o[1].op == B_PUSHV ? zmw::canon(load_num(o[1].a)) : o[1].w;
+  uint64_t s = o[2].op == B_PUSHV ? load_num(o[2].a) : o[2].w;
+  bool t = loop_step(zu + o[3].a, (o->w >> 56) == 0, m, zmw::canon(s), s & BCD_SIGN);
+  zp.preg = t == (o[4].op == B_JT) ? o[4].a : uint32_t(o[4].w);
+  return true;
+}
+loopj1 : {
+  uint64_t m = o[1].op == B_PUSHV ? zmw::canon(load_num(o[1].a)) : o[1].w;
+  bool t = loop_step(zu + o[3].a, true, m, ZW_ONE, false);
+  zp.preg = t == (o[4].op == B_JT) ? o[4].a : uint32_t(o[4].w);
+  return true;
+}
+jt:
+  zp.preg = top ? o->a : uint32_t(o->w);
+  return true;
+jf:
+  zp.preg = top ? uint32_t(o->w) : o->a;
+  return true;
+jmp:
+  zp.preg = o->a;
+  return true;
+end:
+  zp.preg = o->a;
+  for (int i = 0; i < sp; i++) {
+    uint64_t v = i + 1 < sp ? st[i + 1] : top;
+    if (b.left_kind[i] == K_NUM)
+      zv_push_num(v);
+    else if (b.left_kind[i] == K_TRUTH)
+      zv_push_truth(v != 0);
+    else
+      zv_push_ref(b.left_desc[i]);
+  }
+  return false;
+}
+#pragma GCC diagnostic pop
 
 }  // namespace
 
