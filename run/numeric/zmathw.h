@@ -320,6 +320,20 @@ inline uint64_t w_int(uint64_t w) {
 }
 
 inline uint64_t w_rem(uint64_t wa, uint64_t wb) {
+  // by a power of ten every step is exact: the digits of a past its
+  // first e, where e is the exponent of the quotient
+  if ((wb >> 8) == ONE_DIGITS && (wa >> 8) != 0) {
+    int xq = int(wa & XMASK) - int(wb & XMASK) + BCD_BIAS + 1;
+    if (xq >= 1 && xq <= 127) {
+      int e = xq - BCD_BIAS;
+      if (e <= 0) return wa;
+      if (e >= BCD_DIGITS) return 0;
+      uint64_t low = (wa >> 8) & ((uint64_t(1) << (4 * (BCD_DIGITS - e))) - 1);
+      if (low == 0) return 0;
+      int lead = (std::countl_zero(low) - 8) >> 2;
+      return finish_digits(low << (4 * lead), int(wa & XMASK) - lead, wa & SIGNBIT);
+    }
+  }
   uint64_t t = w_int(w_div(wa, wb));
   return w_add(wa, w_mul(t, wb) ^ SIGNBIT);
 }

@@ -89,6 +89,9 @@ std::vector<uint8_t> program(const uint8_t *data, size_t size) {
   }
   data += 3 * nd, size -= 3 * nd;
   if (size > 4000) size = 4000;
+  // a descriptor bound to a stack entry reads the stack after it is gone
+  for (size_t i = 0; i < size; i++)
+    if ((data[i] & 0x7F) == 0x7D || (data[i] & 0x7F) == 0x7E) comparable = false;
   b.put_addr(1, store);
   b.area.resize(store, 0);
   // routine block: type 2, next, then the routine header and the code
