@@ -309,3 +309,57 @@ TEST_P(cache, stack_limit_stops_the_same_push) {
 }
 
 }  // namespace
+
+namespace {
+
+// A block that reads a variable through a descriptor which the program
+// binds to another variable between two runs of the block must read the
+// new one: the block is checked against the descriptor bytes it decoded.
+TEST_P(cache, block_follows_a_rebound_descriptor) {
+  ASSERT_TRUE(assemble(R"(
+  num a
+  num b
+  num p
+  num sum
+  num i
+  push 1
+  store a
+  push 100
+  store b
+  push a
+  bind p
+  push 1
+  store i
+  push 1
+  push 4
+  push 1
+  loop i
+  jf.l done
+body:
+  push sum
+  add p
+  store sum
+  push i
+  ne 2
+  jt next
+  push b
+  bind p
+next:
+  push 0
+  push 4
+  push 1
+  loop i
+  jt body
+done:
+  stop
+)"));
+  for (bool plain : {true, false}) {
+    load();
+    zx_plain_for_test(plain);
+    zx_budget_for_test(10000);
+    ASSERT_EQ(execute(0, 0, 0), 0);
+    EXPECT_EQ(vm_num(3), "202") << "plain " << plain;
+  }
+}
+
+}  // namespace
