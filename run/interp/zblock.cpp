@@ -504,7 +504,7 @@ inline uint64_t negate(uint64_t x) {
 // own for the processor to predict (a GNU extension of GCC and clang).
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wpedantic"
-bool run(const zblock &b) {
+bool run(const zblock *b, uint64_t &allow, uint32_t top_at) {
   static const void *const next[] = {
       &&pushv, &&pushk,  &&arv,    &&ark,   &&ars,   &&negv,  &&negk,  &&negs, &&cmpv, &&cmpk,
       &&cmps,  &&op_not, &&op_and, &&op_or, &&store, &&loop,  &&jt,    &&jf,   &&jmp,  &&end,
@@ -528,8 +528,28 @@ bool run(const zblock &b) {
     int64_t kl = zmw::order_key(l), kr = zmw::order_key(r);
     return zrel_true((kl > kr) - (kl < kr), sub & SUB_OP);
   };
-  const zbop *o = b.ops;
+  const zbop *o = b->ops;
   goto *next[o->op];
+  // after a jump the next block runs at once when it was found to hold in
+  // this chain and passes the tests made between blocks; else zb_run
+  // looks at it
+jumped : {
+  if (zp.preg == b->pc && !zresc && allow > b->ninstr) {  // a loop within the block
+    allow -= b->ninstr;
+    o = b->ops;
+    sp = 0;
+    goto *next[o->op];
+  }
+  const zblock &n = zbt[zp.preg % BSLOTS];
+  if (zresc || n.gen != zb_gen || n.pc != zp.preg || !n.usable || !zb_disjoint ||
+      n.chain != zb_chain || uint64_t(top_at) + n.need > zm.zrsck || allow <= n.ninstr)
+    return true;
+  allow -= n.ninstr;
+  b = &n;
+  o = n.ops;
+  sp = 0;
+  goto *next[o->op];
+}
 pushv:
   push(load_num(o->a));
   goto *next[(++o)->op];
@@ -618,33 +638,33 @@ loopj : {
   uint64_t s = o[2].op == B_PUSHV ? load_num(o[2].a) : o[2].w;
   bool t = loop_step(zu + o[3].a, (o->w >> 56) == 0, m, zmw::canon(s), s & BCD_SIGN);
   zp.preg = t == (o[4].op == B_JT) ? o[4].a : uint32_t(o[4].w);
-  return true;
+  goto jumped;
 }
 loopj1 : {
   uint64_t m = o[1].op == B_PUSHV ? zmw::canon(load_num(o[1].a)) : o[1].w;
   bool t = loop_step(zu + o[3].a, true, m, ZW_ONE, false);
   zp.preg = t == (o[4].op == B_JT) ? o[4].a : uint32_t(o[4].w);
-  return true;
+  goto jumped;
 }
 jt:
   zp.preg = top ? o->a : uint32_t(o->w);
-  return true;
+  goto jumped;
 jf:
   zp.preg = top ? uint32_t(o->w) : o->a;
-  return true;
+  goto jumped;
 jmp:
   zp.preg = o->a;
-  return true;
+  goto jumped;
 end:
   zp.preg = o->a;
   for (int i = 0; i < sp; i++) {
     uint64_t v = i + 1 < sp ? st[i + 1] : top;
-    if (b.left_kind[i] == K_NUM)
+    if (b->left_kind[i] == K_NUM)
       zv_push_num(v);
-    else if (b.left_kind[i] == K_TRUTH)
+    else if (b->left_kind[i] == K_TRUTH)
       zv_push_truth(v != 0);
     else
-      zv_push_ref(b.left_desc[i]);
+      zv_push_ref(b->left_desc[i]);
   }
   return false;
 }
@@ -669,7 +689,7 @@ void zb_run() {
     b.chain = zb_chain;
     if (!b.usable || zresc || uint64_t(top) + b.need > zm.zrsck || allow <= b.ninstr) break;
     allow -= b.ninstr;
-    if (!run(b)) break;
+    if (!run(&b, allow, top)) break;
   }
   zx_join_left(allow);
 }
