@@ -201,9 +201,12 @@ inline int zstk_truth() {
 inline uint32_t zstk_ptr() {
   return zgeta(zp.stkp - uint32_t(zw.adr_len));
 }
-// drops the top entry
+// Drops the top entry.  The stack bottom (the one entry without one
+// below it) and a chain that does not run downward are malformed code.
 inline void zstk_pop() {
-  zp.stkp = zgeta(zp.stkp);
+  uint32_t link = zgeta(zp.stkp);
+  if (link == 0 || link >= zp.stkp) zraise(ERR_BADCODE);
+  zp.stkp = link;
 }
 
 // Pops everything above the nearest control frame: truth values and

@@ -321,3 +321,15 @@ TEST_P(program, exhausted_budget_is_not_resumed_by_a_handler) {
 }
 
 }  // namespace
+
+namespace {
+
+// A data-list restore or a dropped argument with nothing above the stack
+// bottom once popped the bottom itself, and the next push then wrote over
+// the common area.
+TEST_P(program, popping_the_stack_bottom_is_malformed_and_spares_the_common_area) {
+  EXPECT_EQ(run("  num c common 16\n  restore\n  push 15\n  push 15\n  stop\n"), ERR_BADCODE);
+  for (uint32_t i = 0; i < 64; i++) ASSERT_EQ(zm.zu[i], 0) << "common byte " << i;
+}
+
+}  // namespace
