@@ -131,12 +131,16 @@ struct decoder {
   struct slot {
     uint8_t kind;
     uint32_t desc, addr, size;
+    bool canon = false;  // K_REFN: the variable holds a number the block stored
   };
   slot st[BDEPTH];
   int sp = 0;
   uint32_t bytes = 0;  // stack bytes of the entries
   uint32_t store_at[BOPS];
   int nstore = 0;
+  // variables that hold a canonical number the block itself stored
+  uint32_t known[BOPS];
+  int nknown = 0;
 
   explicit decoder(zblock &blk) : b(blk) {}
 
@@ -233,6 +237,24 @@ struct decoder {
       b.ops[b.nops++] = zbop{op, sub, addr, w};
     }
   }
+  bool known_canonical(uint32_t addr) const {
+    for (int i = 0; i < nknown; i++)
+      if (known[i] == addr) return true;
+    return false;
+  }
+  // a store of a canonical number or not to the eight bytes at addr
+  void stored(uint32_t addr, bool canon) {
+    int k = 0;
+    for (int i = 0; i < nknown; i++)
+      if (!(known[i] < addr + 8 && addr < known[i] + 8)) known[k++] = known[i];
+    nknown = k;
+    if (canon) known[nknown++] = addr;
+  }
+  bool canonical_slot(int depth) const {
+    const slot &e = st[sp - depth];
+    return e.kind == K_NUM || (e.kind == K_REFN && e.canon);
+  }
+
   // a store to the eight bytes at addr may not change a variable whose
   // pushed reference was read already
   bool clobbers_live(uint32_t addr) const {
@@ -277,6 +299,7 @@ struct decoder {
         if (!str && !zin(addr, 8)) return false;
         emit(str ? B_PUSHK : B_PUSHV, 0, addr, 0);
         push(str ? K_REFS : K_REFN, ref, desc, addr);
+        st[sp - 1].canon = !str && known_canonical(addr);
         *next = pc + 2;
         return true;
       } else {
@@ -300,8 +323,8 @@ struct decoder {
       uint8_t kind = base + (how == 0 ? 0 : how == 1 ? 1 : 2);
       // which operands may be numbers as they lie in a variable, not yet
       // canonical (results and constants are)
-      bool rraw = how == 0 || (how == 2 && st[sp - 1].kind == K_REFN);
-      bool lraw = left && st[sp - right - 1].kind == K_REFN;
+      bool rraw = how == 0 ? !known_canonical(addr) : how == 2 && !canonical_slot(1);
+      bool lraw = left && !canonical_slot(right + 1);
       emit(kind,
            uint8_t((oper >= 9 ? oper - 9 : oper) | (lraw ? SUB_LRAW : 0) | (rraw ? SUB_RRAW : 0)),
            addr, w);
@@ -317,6 +340,7 @@ struct decoder {
         return false;
       slot saved[3];
       for (int i = 0; i < n; i++) saved[i] = st[sp - 1 - i];
+      bool canon = n == 1 && canonical_slot(1);  // a loop steps only now and then
       pop(n);
       if (clobbers_live(addr)) {
         for (int i = n - 1; i >= 0; i--)
@@ -324,6 +348,7 @@ struct decoder {
         return false;
       }
       store_at[nstore++] = addr;
+      stored(addr, canon);
       emit(op == 0x7A ? B_LOOP : B_STORE, 0, addr, 0);
       if (op == 0x7A) push(K_TRUTH, truth);
       *next = pc + 2;
