@@ -490,18 +490,11 @@ bool holds(const zblock &b) {
 [[gnu::always_inline]] inline uint64_t arith(unsigned sub, uint64_t l, uint64_t r) {
   if (sub & SUB_LRAW) l = zmw::canon(l);
   if (sub & SUB_RRAW) r = zmw::canon(r);
-  switch (sub & SUB_OP) {
-    case FADD:
-      return zmw::w_add(l, r);
-    case FSUB:
-      return zmw::w_add(l, r ^ BCD_SIGN);
-    case FMUL:
-      return zmw::w_mul(l, r);
-    case FDIV:
-      return zmw::w_div(l, r);
-    default:
-      return zmw::w_rem(l, r);
-  }
+  unsigned op = sub & SUB_OP;
+  if (op <= FSUB) return zmw::w_add(l, op == FSUB ? r ^ BCD_SIGN : r);
+  if (op == FMUL) return zmw::w_mul(l, r);
+  if (op == FDIV) return zmw::w_div(l, r);
+  return zmw::w_rem(l, r);
 }
 
 inline uint64_t negate(uint64_t x) {
@@ -521,6 +514,28 @@ inline uint64_t negate(uint64_t x) {
   }
   int64_t kv = zmw::order_key(v), km = zmw::order_key(m);
   return sneg ? kv >= km : km >= kv;
+}
+
+// A block that is a counting loop by one and nothing else (an empty body)
+// keeps its variable in a register while it repeats itself, and its
+// limit too unless that is the variable; the image gets every step all
+// the same.
+void spin(const zblock &b, uint64_t &allow) {
+  const zbop *o = b.ops;
+  uint8_t *zu = zm.zu;
+  bcd_num *vp = reinterpret_cast<bcd_num *>(zu + o[3].a);
+  bool fixed = o[1].op != B_PUSHV || o[1].a + 8 <= o[3].a || o[3].a + 8 <= o[1].a;
+  uint64_t v = zmw::canon(zmw::load_word(vp));
+  uint64_t m = o[1].op == B_PUSHV ? zmw::canon(load_num(o[1].a)) : o[1].w;
+  for (;;) {
+    v = zmw::w_inc(v, ZW_ONE);
+    zmw::store_word(vp, v);
+    bool t = zmw::order_key(m) >= zmw::order_key(v);
+    zp.preg = t == (o[4].op == B_JT) ? o[4].a : uint32_t(o[4].w);
+    if (zp.preg != b.pc || zresc || allow <= b.ninstr) return;
+    allow -= b.ninstr;
+    if (!fixed) m = zmw::canon(load_num(o[1].a));
+  }
 }
 
 // Runs a block that holds; true when it ended in a jump.  The top entry
@@ -714,7 +729,10 @@ void zb_run() {
     b.chain = zb_chain;
     if (!b.usable || zresc || uint64_t(top) + b.need > zm.zrsck || allow <= b.ninstr) break;
     allow -= b.ninstr;
-    if (!run(&b, allow, top)) break;
+    if (b.ops[0].op == B_LOOPJ1)
+      spin(b, allow);
+    else if (!run(&b, allow, top))
+      break;
   }
   zx_join_left(allow);
 }

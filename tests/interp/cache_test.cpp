@@ -211,7 +211,10 @@ struct gen {
       }
       default: {  // for i (j inside) = start to limit step s
         std::string body = fresh(), done = fresh(), cv = depth == 2 ? "i" : "j";
-        std::string limit = pick(2) ? "push " + var() : "push " + std::to_string(pick(16));
+        // now and then the variable itself is its limit
+        std::string limit = pick(8) == 0 ? "push " + cv
+                            : pick(2)    ? "push " + var()
+                                         : "push " + std::to_string(pick(16));
         std::string step = pick(3) == 0 ? "push -1" : pick(2) ? "push 1" : "push " + var();
         line("push " + std::to_string(pick(5)));
         line("store " + cv);
@@ -221,7 +224,7 @@ struct gen {
         line("loop " + cv);
         line("jf.l " + done);
         out += body + ":\n";
-        statement(depth - 1);
+        if (pick(5)) statement(depth - 1);  // else an empty body
         line("push 0");
         line(limit);
         line(step);
@@ -233,7 +236,9 @@ struct gen {
   }
 
   std::string program() {
-    out = "  num a\n  num b\n  num c\n  num d\n  num i\n  num j\n  num errs\n  num v(5)\n  vstr s(40)\n";
+    out =
+        "  num a\n  num b\n  num c\n  num d\n  num i\n  num j\n  num errs\n  num v(5)\n  vstr "
+        "s(40)\n";
     line("trap");
     line("jmp.l body");
     out += "handler:\n";
