@@ -472,53 +472,6 @@ void op_loop() {
   loop_step(d, f, m, s);
 }
 
-// A one-byte numeric operand of the loop: a variable (opcode 0x86 and an
-// operand number of one byte) or a small constant.  Returns its length at
-// pc, 0 for anything else; *opr is the operand number, 0 for a constant.
-uint32_t loop_operand(uint32_t pc, uint32_t *opr, uint64_t *w) {
-  if (!zin(pc, 2)) return 0;
-  uint8_t op = zm.zu[pc];
-  if ((op & 15) == 15) {
-    *opr = 0;
-    *w = zsmall_word(op >> 4);
-    return 1;
-  }
-  *opr = zm.zu[pc + 1];
-  return op == (ZSRC_VAR | 6) && *opr >= 2 && !(zp.flags & ZF_WIDE) ? 2 : 0;
-}
-
-// The end of a counting loop as a compiler writes it: the flag (a small
-// constant, this instruction), the limit and the step (variables or small
-// constants) and the loop instruction, usually followed by the jump back.
-// Run as one instruction, in the same steps: operands are resolved where
-// the pushes would resolve them, so errors stop at the same place.
-// Returns false, having done nothing, when the bytes that follow are not
-// that pattern or the pushes would meet the stack limit.
-[[gnu::noinline]] bool loop_end(uint64_t f) {
-  uint32_t pc = zp.preg, lopr, sopr;
-  uint64_t m = 0, s = 0;
-  uint32_t ll = loop_operand(pc, &lopr, &m);
-  if (!ll) return false;
-  uint32_t sl = loop_operand(pc + ll, &sopr, &s);
-  if (!sl || !zin(pc + ll + sl, 2) || zm.zu[pc + ll + sl] != 0x7A) return false;
-  uint32_t num = 2 * alen() + 8 + uint32_t(zw.dsc_len), ref = 2 * alen();
-  uint64_t depth = num + (lopr ? ref : num) + (sopr ? ref : num);
-  if (uint64_t(vtop()) + depth > zm.zrsck || !may_join(3)) return false;
-  zp.preg = pc + ll;
-  if (lopr) lopr = gtopr(lopr, 1);
-  zp.preg += sl;
-  if (sopr) sopr = gtopr(sopr, 1);
-  zcod = 0x7A;
-  zp.preg += 2;
-  zdesc d = zdesc_get(gtopr(zm.zu[pc + ll + sl + 1], 1));
-  if (d.type & DSC_STR) zraise(ERR_ARGS);
-  // popped in the loop's order: step, limit, flag
-  if (sopr) s = ref_value(sopr);
-  if (lopr) m = ref_value(lopr);
-  loop_step(d, f, m, s);
-  return true;
-}
-
 void op_bind() {
   uint32_t dsc = gtopr(zfetch(), 0);
   uint32_t len, data;
@@ -702,8 +655,6 @@ template <unsigned OP>
 bool handler() {
   if constexpr (!uses_cache<OP>()) spill();
   if constexpr ((OP & 15) == 15) {
-    if constexpr (OP == 0x0F || OP == 0x1F)
-      if (loop_end(zsmall_word(OP >> 4))) return false;
     vpush_num(zsmall_word(OP >> 4));
     return false;
   } else if constexpr (((OP >> 5) & 3) == 3) {
