@@ -61,7 +61,7 @@ int setPcodeVersion(int pv);
 
 // true when [off, off+len) lies inside the image
 inline bool zin(uint64_t off, uint64_t len) {
-  return off <= zm.size && len <= zm.size - off;
+  return len <= zm.size && off <= zm.size - len;
 }
 
 // The failed-check path of every access: raises 102.
