@@ -66,14 +66,19 @@ enum : uint8_t {
   B_PCMPK,  // B_CMPK with w
   B_PARVS,  // B_ARV at the low half of w, B_STORE at its high half
   // an operation, then B_STORE
-  B_ARVS,  // B_ARV at a, store at w
-  B_ARKS,  // B_ARK with w, store at a
-  B_ARSS,  // B_ARS, store at a
+  B_ARVS,   // B_ARV at a, store at w
+  B_ARKS,   // B_ARK with w, store at a
+  B_ARSS,   // B_ARS, store at a
+  B_PARKS,  // B_PARK, then B_STORE at b
+  // a comparison joined to the conditional jump after it, which stays as
+  // the next operation for its targets
+  B_PCMPVJ,  // B_PCMPV
+  B_PCMPKJ,  // B_PCMPK
 };
 
 struct zbop {
   uint8_t op, sub;
-  uint32_t a;
+  uint32_t a, b;
   uint64_t w;
 };
 
@@ -221,9 +226,15 @@ struct decoder {
   void emit(uint8_t op, uint8_t sub, uint32_t addr, uint64_t w) {
     zbop *p = b.nops ? &b.ops[b.nops - 1] : nullptr;
     if (p && p->op == B_PUSHV && (op == B_ARV || op == B_CMPV)) {
-      *p = zbop{op == B_ARV ? B_PARV : B_PCMPV, sub, p->a, addr};
+      *p = zbop{op == B_ARV ? B_PARV : B_PCMPV, sub, p->a, 0, addr};
     } else if (p && p->op == B_PUSHV && (op == B_ARK || op == B_CMPK)) {
-      *p = zbop{op == B_ARK ? B_PARK : B_PCMPK, sub, p->a, w};
+      *p = zbop{op == B_ARK ? B_PARK : B_PCMPK, sub, p->a, 0, w};
+    } else if (p && op == B_STORE && p->op == B_PARK) {
+      p->op = B_PARKS;
+      p->b = addr;
+    } else if (p && (op == B_JT || op == B_JF) && (p->op == B_PCMPV || p->op == B_PCMPK)) {
+      p->op = p->op == B_PCMPV ? B_PCMPVJ : B_PCMPKJ;
+      b.ops[b.nops++] = zbop{op, sub, addr, 0, w};
     } else if (p && op == B_STORE && p->op == B_PARV) {
       p->op = B_PARVS;
       p->w |= uint64_t(addr) << 32;
@@ -234,7 +245,7 @@ struct decoder {
       p->op = p->op == B_ARK ? B_ARKS : B_ARSS;
       p->a = addr;
     } else {
-      b.ops[b.nops++] = zbop{op, sub, addr, w};
+      b.ops[b.nops++] = zbop{op, sub, addr, 0, w};
     }
   }
   bool known_canonical(uint32_t addr) const {
@@ -546,10 +557,11 @@ void spin(const zblock &b, uint64_t &allow) {
 #pragma GCC diagnostic ignored "-Wpedantic"
 bool run(const zblock *b, uint64_t &allow, uint32_t top_at) {
   static const void *const next[] = {
-      &&pushv, &&pushk,  &&arv,    &&ark,   &&ars,   &&negv,  &&negk,  &&negs, &&cmpv, &&cmpk,
-      &&cmps,  &&op_not, &&op_and, &&op_or, &&store, &&loop,  &&jt,    &&jf,   &&jmp,  &&end,
-      &&loopj, &&loopj1, &&parv,   &&park,  &&pcmpv, &&pcmpk, &&parvs, &&arvs, &&arks, &&arss};
-  static_assert(sizeof next / sizeof next[0] == B_ARSS + 1, "one label per operation");
+      &&pushv, &&pushk, &&arv,    &&ark,    &&ars,    &&negv,  &&negk,  &&negs,  &&cmpv,
+      &&cmpk,  &&cmps,  &&op_not, &&op_and, &&op_or,  &&store, &&loop,  &&jt,    &&jf,
+      &&jmp,   &&end,   &&loopj,  &&loopj1, &&parv,   &&park,  &&pcmpv, &&pcmpk, &&parvs,
+      &&arvs,  &&arks,  &&arss,   &&parks,  &&pcmpvj, &&pcmpkj};
+  static_assert(sizeof next / sizeof next[0] == B_PCMPKJ + 1, "one label per operation");
   uint64_t st[BDEPTH + 1];
   uint64_t top = 0;
   int sp = 0;
@@ -691,6 +703,18 @@ jt:
   goto jumped;
 jf:
   zp.preg = top ? uint32_t(o->w) : o->a;
+  goto jumped;
+parks:
+  put(o->b, arith(o->sub, load_num(o->a), o->w));
+  goto *next[(++o)->op];
+pcmpvj:
+  top = cmp(o->sub, load_num(o->a), load_num(uint32_t(o->w)));
+  goto taken;
+pcmpkj:
+  top = cmp(o->sub, load_num(o->a), o->w);
+taken:  // o[1] is the jump
+  o++;
+  zp.preg = (top != 0) == (o->op == B_JT) ? o->a : uint32_t(o->w);
   goto jumped;
 jmp:
   zp.preg = o->a;
