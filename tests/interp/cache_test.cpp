@@ -5,8 +5,6 @@
 // bytes in both; and the stack limit must stop the same instruction.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
@@ -15,10 +13,9 @@
 #include "run/interp/exec.h"
 #include "run/interp/image.h"
 #include "run/interp/zops.h"
-#include "run/loader/zload.h"
 #include "run/startup/settings.h"
+#include "tests/interp/asmrun.h"
 #include "tests/interp/vm.h"
-#include "tools/asm.h"
 
 namespace {
 
@@ -32,49 +29,27 @@ struct outcome {
 };
 
 struct cache : ::testing::TestWithParam<int> {
-  std::string path;
-  std::vector<uint8_t> file;
-  void SetUp() override {
-    nonstop = 1;
-    char name[] = "/tmp/interp_cache_XXXXXX";
-    int fd = mkstemp(name);
-    ASSERT_GE(fd, 0);
-    close(fd);
-    path = name;
-  }
+  asm_program prog;
+  void SetUp() override { nonstop = 1; }
   void TearDown() override {
-    unlink(path.c_str());
     zx_budget_for_test(0);
     zx_plain_for_test(false);
     zimage_free_for_test();
     setPcodeVersion(PCODE16BIT);
   }
-  bool assemble(const std::string &body) {
-    std::string src =
-        std::string(".pcode ") + (GetParam() == 130 ? "24" : "16") + "\n.main T\n" + body;
-    pasm_output out;
-    if (!pasm_assemble(src, "test", out)) {
-      ADD_FAILURE() << out.errors << "\n" << src;
-      return false;
-    }
-    FILE *f = std::fopen(path.c_str(), "wb");
-    std::fwrite(out.file.data(), 1, out.file.size(), f);
-    std::fclose(f);
-    return true;
-  }
+  bool assemble(const std::string &body) { return prog.assemble(GetParam(), body); }
   // loads the assembled program afresh; returns the stack bottom
-  uint32_t load() {
-    EXPECT_EQ(zimage_alloc(300, 1, 0), ZALLOC_OK);
-    zl.pcodeVersion = PCODE_NONE;
-    EXPECT_EQ(zload(path.c_str(), 0, int(path.size()), 0), ZL_OK);
-    return zp.stkp;
+  uint32_t load() { return prog.load(); }
+  // runs the loaded program in the plain or the ordinary cycle
+  int execute_as(bool plain, uint64_t budget) {
+    zx_plain_for_test(plain);
+    zx_budget_for_test(budget);
+    return execute(0, 0, 0);
   }
   outcome run(bool plain, uint64_t budget) {
     uint32_t bottom = load();
-    zx_plain_for_test(plain);
-    zx_budget_for_test(budget);
     outcome o;
-    o.result = execute(0, 0, 0);
+    o.result = execute_as(plain, budget);
     o.preg = zp.preg;
     o.stkp = zp.stkp;
     o.below.assign(zm.zu, zm.zu + bottom);
@@ -100,7 +75,7 @@ struct gen {
   std::mt19937 r;
   std::string out;
   int label = 0;
-  explicit gen(unsigned seed) : r(seed) {}
+  explicit gen(unsigned start) : r(start) {}
 
   int pick(int n) { return int(r() % unsigned(n)); }
   std::string var() { return std::string(1, char('a' + pick(4))); }
@@ -306,10 +281,8 @@ TEST_P(cache, stack_limit_stops_the_same_push) {
     for (uint32_t short_by : {0u, 1u}) {
       uint32_t bottom = load();
       zm.zrsck = bottom + need - short_by;
-      zx_plain_for_test(plain);
-      zx_budget_for_test(100);
-      int r = execute(0, 0, 0);
-      EXPECT_EQ(r, short_by ? ERR_STACK : 0) << "plain " << plain << ", short by " << short_by;
+      EXPECT_EQ(execute_as(plain, 100), short_by ? ERR_STACK : 0)
+          << "plain " << plain << ", short by " << short_by;
     }
   }
 }
@@ -361,9 +334,7 @@ done:
 )"));
   for (bool plain : {true, false}) {
     load();
-    zx_plain_for_test(plain);
-    zx_budget_for_test(10000);
-    ASSERT_EQ(execute(0, 0, 0), 0);
+    ASSERT_EQ(execute_as(plain, 10000), 0);
     EXPECT_EQ(vm_num(3), "202") << "plain " << plain;
   }
 }
@@ -416,9 +387,7 @@ done:
     for (bool plain : {true, false}) {
       load();
       std::memcpy(zm.zu + vm_addr(0), bytes, 8);
-      zx_plain_for_test(plain);
-      zx_budget_for_test(10000);
-      ASSERT_EQ(execute(0, 0, 0), 0);
+      ASSERT_EQ(execute_as(plain, 10000), 0);
       got[plain] = vm_num(1) + " " + vm_num(2);
     }
     EXPECT_EQ(got[0], got[1]);

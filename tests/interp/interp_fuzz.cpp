@@ -27,7 +27,7 @@ namespace {
 
 std::string path;
 constexpr uint32_t TABLE = 512;  // descriptors, operand numbers 2 to 513
-bool comparable;  // the last program's data cannot reach the stack
+bool comparable;                 // the last program's data cannot reach the stack
 
 struct builder {
   int alen;

@@ -3,53 +3,26 @@
 // the image by their declaration order.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-#include <cstdio>
 #include <string>
 
 #include "run/interp/exec.h"
 #include "run/interp/image.h"
-#include "run/loader/zload.h"
 #include "run/startup/settings.h"
+#include "tests/interp/asmrun.h"
 #include "tests/interp/vm.h"
-#include "tools/asm.h"
 
 namespace {
 
 struct program : ::testing::TestWithParam<int> {
-  std::string path;
-  void SetUp() override {
-    nonstop = 1;
-    char name[] = "/tmp/interp_program_XXXXXX";
-    int fd = mkstemp(name);
-    ASSERT_GE(fd, 0);
-    close(fd);
-    path = name;
-  }
+  asm_program prog;
+  void SetUp() override { nonstop = 1; }
   void TearDown() override {
-    unlink(path.c_str());
     zimage_free_for_test();
     setPcodeVersion(PCODE16BIT);
   }
   // assembles the main routine body, loads it and runs it
   int run(const std::string &body) {
-    std::string src =
-        std::string(".pcode ") + (GetParam() == 130 ? "24" : "16") + "\n.main T\n" + body;
-    pasm_output out;
-    if (!pasm_assemble(src, "test", out)) {
-      ADD_FAILURE() << out.errors;
-      return -1;
-    }
-    FILE *f = std::fopen(path.c_str(), "wb");
-    std::fwrite(out.file.data(), 1, out.file.size(), f);
-    std::fclose(f);
-    EXPECT_EQ(zimage_alloc(300, 1, 0), ZALLOC_OK);
-    zl.pcodeVersion = PCODE_NONE;
-    int r = zload(path.c_str(), 0, int(path.size()), 0);
-    if (r != ZL_OK) {
-      ADD_FAILURE() << "load " << r;
-      return -1;
-    }
+    if (!prog.assemble(GetParam(), body) || !prog.load()) return -1;
     return execute(0, 0, 0);
   }
 };
