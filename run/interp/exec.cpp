@@ -453,23 +453,12 @@ void op_computed(bool gosub) {
 
 // counting loop: pop step, limit and flag; step unless the flag is
 // nonzero (the first test); push variable <= limit (>= for a negative step)
-// The loop's step on the words f (flag), m (limit) and s (step), then its
-// truth value.
-void loop_step(const zdesc &d, uint64_t f, uint64_t m, uint64_t s) {
-  uint64_t v = read_word(d.addr);
-  if ((f >> 56) == 0) {
-    v = zmw::w_inc(zmw::canon(v), zmw::canon(s));
-    zmw::store_word(reinterpret_cast<bcd_num *>(zat(d.addr, 8)), v);
-  }
-  int c = (s & BCD_SIGN) ? zw_compare(v, m) : zw_compare(m, v);
-  vpush_truth_or_jump(c != -1);
-}
-
 void op_loop() {
   zdesc d = zdesc_get(gtopr(zfetch(), 1));
   if (d.type & DSC_STR) zraise(ERR_ARGS);
   uint64_t s = vpop_raw(), m = vpop_raw(), f = vpop_raw();
-  loop_step(d, f, m, s);
+  vpush_truth_or_jump(
+      zloop_step(zat(d.addr, 8), (f >> 56) == 0, zmw::canon(m), zmw::canon(s), s & BCD_SIGN));
 }
 
 void op_bind() {

@@ -512,21 +512,6 @@ inline uint64_t negate(uint64_t x) {
   return zmw::w_add(0, zmw::canon(x) ^ BCD_SIGN);
 }
 
-// The counting loop on the number at p: the step (unless step is false)
-// and the test, with the limit m and the step s canonical and sneg the
-// sign of the step as it lay.
-[[gnu::always_inline]] inline bool loop_step(uint8_t *p, bool step, uint64_t m, uint64_t s,
-                                             bool sneg) {
-  bcd_num *vp = reinterpret_cast<bcd_num *>(p);
-  uint64_t v = zmw::canon(zmw::load_word(vp));
-  if (step) {
-    v = zmw::w_inc(v, s);
-    zmw::store_word(vp, v);
-  }
-  int64_t kv = zmw::order_key(v), km = zmw::order_key(m);
-  return sneg ? kv >= km : km >= kv;
-}
-
 // A block that is a counting loop by one and nothing else (an empty body)
 // keeps its variable in a register while it repeats itself, and its
 // limit too unless that is the variable; the image gets every step all
@@ -680,7 +665,7 @@ arss : {
 loop : {
   uint64_t s = top, m = st[sp - 1], f = st[sp - 2];
   sp -= 2;
-  top = loop_step(zu + o->a, (f >> 56) == 0, zmw::canon(m), zmw::canon(s), s & BCD_SIGN);
+  top = zloop_step(zu + o->a, (f >> 56) == 0, zmw::canon(m), zmw::canon(s), s & BCD_SIGN);
   goto *next[(++o)->op];
 }
 loopj : {
@@ -688,13 +673,13 @@ loopj : {
   // constants are canonical already
   uint64_t m = o[1].op == B_PUSHV ? zmw::canon(load_num(o[1].a)) : o[1].w;
   uint64_t s = o[2].op == B_PUSHV ? load_num(o[2].a) : o[2].w;
-  bool t = loop_step(zu + o[3].a, (o->w >> 56) == 0, m, zmw::canon(s), s & BCD_SIGN);
+  bool t = zloop_step(zu + o[3].a, (o->w >> 56) == 0, m, zmw::canon(s), s & BCD_SIGN);
   zp.preg = t == (o[4].op == B_JT) ? o[4].a : uint32_t(o[4].w);
   goto jumped;
 }
 loopj1 : {
   uint64_t m = o[1].op == B_PUSHV ? zmw::canon(load_num(o[1].a)) : o[1].w;
-  bool t = loop_step(zu + o[3].a, true, m, ZW_ONE, false);
+  bool t = zloop_step(zu + o[3].a, true, m, ZW_ONE, false);
   zp.preg = t == (o[4].op == B_JT) ? o[4].a : uint32_t(o[4].w);
   goto jumped;
 }

@@ -51,3 +51,18 @@ inline bool zrel_true(int c, unsigned rel) {
       return c >= 0;
   }
 }
+
+// The counting loop on the number at p: the step (unless step is false)
+// and the test, with the limit m and the step s canonical and sneg the
+// sign of the step as it lay.  The variable's new value is stored.
+[[gnu::always_inline]] inline bool zloop_step(uint8_t *p, bool step, uint64_t m, uint64_t s,
+                                              bool sneg) {
+  bcd_num *vp = reinterpret_cast<bcd_num *>(p);
+  uint64_t v = zmw::canon(zmw::load_word(vp));
+  if (step) {
+    v = zmw::w_inc(v, s);
+    zmw::store_word(vp, v);
+  }
+  int64_t kv = zmw::order_key(v), km = zmw::order_key(m);
+  return sneg ? kv >= km : km >= kv;
+}
