@@ -32,13 +32,13 @@ base_deps() {
 
 configure() {  # dir, extra cmake arguments...
   local dir=$1; shift
-  cmake -S "$top" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake -S "$top" -B "$dir" -G Ninja "$@" | { grep "benchmark peer" || true; }
 }
 
-release() {
+release() {  # extra cmake arguments...
   base_deps
   configure build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_WERROR=ON \
-    -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc
+    -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc "$@"
   cmake --build build/release -j "$jobs"
 }
 
@@ -57,21 +57,22 @@ run_tests() {  # build dir
 
 case "${1:-}" in
   demo)
-    release
+    release -DQUILLON_PEERS=ON
     exec "$top/examples/demo.sh" "$top/build/release"
     ;;
   test)
-    release
+    # the tests never depend on a benchmark peer: this build looks for none
+    release -DQUILLON_PEERS=OFF
     run_tests build/release
     sanitize
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
       run_tests build/sanitize
     ;;
-  release) release; run_tests build/release ;;
+  release) release -DQUILLON_PEERS=ON; run_tests build/release ;;
   sanitize) sanitize; run_tests build/sanitize ;;
   bench)
     need lua5.4 python3 libsqlite3-dev libdb5.3-dev
-    release
+    release -DQUILLON_PEERS=ON
     "$top/bench/run.sh" "$top/build/release"
     ;;
   *)
