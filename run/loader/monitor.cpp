@@ -34,6 +34,7 @@
 #include "run/numeric/zconv.h"
 #include "run/numeric/zinlin.h"
 #include "run/numeric/zsmsg.h"
+#include "run/process/proc.h"
 #include "run/startup/env.h"
 #include "run/startup/settings.h"
 #include "run/startup/startup.h"
@@ -676,8 +677,11 @@ static void shell_command(const char *arg) {
   }
   while (*arg == ' ') arg++;
   son_settings();
-  pid_t pid = fork();
-  if (pid == 0) {
+  int slot = forkpipe('4');
+  if (slot == 0) {
+    // the shell takes the keys that ran itself: interrupt and quit as usual
+    vx_signal(SIGINT, SIG_DFL);
+    vx_signal(SIGQUIT, SIG_DFL);
     const char *sh = vx_getenv("SHELL");
     if (*arg)
       execl("/bin/sh", "sh", "-c", arg, static_cast<char *>(nullptr));
@@ -685,11 +689,9 @@ static void shell_command(const char *arg) {
       execl(sh, sh, static_cast<char *>(nullptr));
     else
       execl("/bin/sh", "sh", "-c", "exec sh", static_cast<char *>(nullptr));
-    _exit(127);
+    child_abort(*arg || !sh || !*sh ? "/bin/sh" : sh);
   }
-  if (pid > 0)
-    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-    }
+  if (slot > 0) termproc(slot, '1');
   run_settings();
   if (*arg) {
     out("\nPress any key to continue");

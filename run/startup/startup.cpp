@@ -31,6 +31,7 @@
 #include "run/interp/image.h"
 #include "run/numeric/zsmsg.h"
 #include "run/process/conc.h"
+#include "run/process/proc.h"
 #include "run/process/wiz.h"
 #include "run/startup/env.h"
 #include "run/startup/settings.h"
@@ -115,6 +116,7 @@ void init(int argc, char **argv) {
   stdin_flag = fcntl(0, F_GETFL);
   if (stdin_flag < 0) fatal("fcntl error.\r\n");
   check_privileges();
+  proc_init();
   inicap();
   realloc_ctrl_keys();
   start_concurrent();
@@ -152,6 +154,7 @@ void exitr2(int code) {
 
 void exitr3(int code) {
   zioc();
+  proc_end_all();
   zcblogout();
   exitr2(code);
 }
