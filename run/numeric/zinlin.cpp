@@ -3,9 +3,11 @@
 // whole line, each echoed as "\b \b"; other control characters are ignored
 // (taken as spaces under ZIN_LF); printable characters and bytes from 128
 // are stored and echoed until 80 are stored.  Without ZIN_KEEPCASE the
-// case of letters is inverted.  Owns zrlin.
+// case of letters is inverted.  Owns zrlin; the line becomes the record
+// that the items of INPUT read (zrfdp, zrfdc).
 #include "run/numeric/zinlin.h"
 
+#include "run/numeric/zfmt.h"
 #include "run/numeric/zsmsg.h"
 #include "run/terminal/keys.h"
 
@@ -27,6 +29,8 @@ int zinlin(int opt) {
     int c = get_char(0);
     if (c < 0) {
       zrlin[n] = 0;
+      zrfdp = zrlin;
+      zrfdc = 0;
       return -1;
     }
     if (c == '\r' || (c == '\n' && !(opt & ZIN_LF))) break;
@@ -45,5 +49,7 @@ int zinlin(int opt) {
     echo(opt, e);
   }
   zrlin[n] = 0;
+  zrfdp = zrlin;
+  zrfdc = n;
   return n;
 }

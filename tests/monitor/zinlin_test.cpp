@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <string>
 
+#include "run/numeric/zfmt.h"
 #include "run/numeric/zinlin.h"
 
 namespace {
@@ -68,6 +69,9 @@ TEST(zinlin, editing_case_and_limits) {
     std::string echo = k.run(r.keys, r.opt, &len);
     EXPECT_EQ(std::string(zrlin, size_t(len > 0 ? len : 0)), r.line) << r.keys;
     EXPECT_EQ(echo, r.echo) << r.keys;
+    // the line is the record that the items of the statement read
+    EXPECT_EQ(zrfdp, zrlin);
+    EXPECT_EQ(zrfdc, len);
   }
   keyboard k;
   int len;
@@ -75,6 +79,7 @@ TEST(zinlin, editing_case_and_limits) {
   EXPECT_EQ(len, 80);
   k.run("abc", ZIN_KEEPCASE, &len);  // the input ends before the line
   EXPECT_EQ(len, -1);
+  EXPECT_EQ(zrfdc, 0);  // nothing for the items to read
 }
 
 }  // namespace
