@@ -31,6 +31,7 @@ bool lp_is_printer_var(const char *e) {
 }
 
 void lp_reset() {
+  lcap_reset();
   std::free(lp_env);
   std::free(lp_envlg);
   std::free(lp_list);
@@ -143,7 +144,7 @@ static void printer_entry(const char *name) {
     if (c > 0) return;
     if (c < 0) continue;
     lcap_init(o);
-    for (int j = i + 1; lp_order[j] >= 128; j++) lcap_copy(lp_order[j] - 128, o);
+    for (int j = i + 1; lp_order[j] >= 128; j++) lcap_copy(o, lp_order[j] - 128);
     return;
   }
 }

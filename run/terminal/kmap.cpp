@@ -5,9 +5,10 @@
 
 uint8_t table_out[257];
 uint8_t *table_out_p = table_out;
+uint8_t table_in[256];
 
 void kmap_init() {
-  for (int i = 0; i < 256; i++) table_out[i] = uint8_t(i);
+  for (int i = 0; i < 256; i++) table_out[i] = table_in[i] = uint8_t(i);
   table_out_p = table_out;
 }
 

@@ -8,6 +8,10 @@
 extern uint8_t table_out[257];
 extern uint8_t *table_out_p;
 
+// input translation table: byte read -> key code; "MAP=" lines of the
+// defaults file change it
+extern uint8_t table_in[256];
+
 // Sets the identity tables (start-up, tests).
 void kmap_init();
 // Reads the keyboard map file (null: none); 0 or an error number.
