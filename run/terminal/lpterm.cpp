@@ -8,6 +8,7 @@
 
 #include <curses.h>
 #include <term.h>
+#include <termcap.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstring>
@@ -69,7 +70,11 @@ const char *lpt_cap(int idx) {
 }
 
 const char *lpt_tgoto(const char *s, int h, int v, int *len) {
+  char *up = UP, *bc = BC;
+  UP = BC = nullptr;  // no cursor-motion fix-ups in a printer sequence
   const char *r = s ? tgoto(s, h, v) : "";
+  UP = up;
+  BC = bc;
   if (!r) r = "OOPS";
   *len = int(std::strlen(r));
   return r;

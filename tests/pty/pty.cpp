@@ -58,8 +58,34 @@ bool pty_session::read_some(int ms) {
   ssize_t n = read(master_, buf, sizeof buf);
   if (n <= 0) return false;  // EIO once the child closed the slave
   out_.append(buf, size_t(n));
-  vterm_input_write(vt_, buf, size_t(n));
+  feed(buf, size_t(n));
   return true;
+}
+
+// The terminal's printer port: bytes between transparent printing on
+// (ESC [ 5 i) and off (ESC [ 4 i) go to the printer, not to the screen.
+void pty_session::feed(const char *buf, size_t n) {
+  static const std::string on = "\x1b[5i", off = "\x1b[4i";
+  std::string screen;
+  for (size_t i = 0; i < n; i++) {
+    const std::string &want = printing_ ? off : on;
+    seq_ += buf[i];
+    if (want.compare(0, seq_.size(), seq_) == 0) {
+      if (seq_.size() < want.size()) continue;
+      printing_ = !printing_;
+      seq_.clear();
+      continue;
+    }
+    // not the sequence after all: its bytes go on, the last one may start it
+    std::string done = seq_.substr(0, seq_.size() - 1);
+    (printing_ ? printed_ : screen) += done;
+    seq_ = seq_.substr(seq_.size() - 1);
+    if (want.compare(0, 1, seq_) != 0) {
+      (printing_ ? printed_ : screen) += seq_;
+      seq_.clear();
+    }
+  }
+  if (!screen.empty()) vterm_input_write(vt_, screen.data(), screen.size());
 }
 
 void pty_session::type(const std::string &keys) {

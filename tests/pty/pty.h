@@ -50,7 +50,9 @@ class pty_session {
   void signal(int sig);
 
   const std::string &output() const { return out_; }  // every byte written
-  std::string row(int r);                             // text of one row
+  // the bytes sent to the terminal's printer port, which it does not show
+  const std::string &printed() const { return printed_; }
+  std::string row(int r);  // text of one row
   pty_cell cell(int r, int c);
   void cursor(int *r, int *c);
   // The line's current modes (as the child set them).
@@ -58,13 +60,17 @@ class pty_session {
   pid_t pid() const { return pid_; }
 
  private:
-  bool read_some(int ms);  // one read with a time-out; false at time-out/EOF
+  bool read_some(int ms);                // one read with a time-out; false at time-out/EOF
+  void feed(const char *buf, size_t n);  // to the screen or the printer port
 
   pid_t pid_ = -1;   // the child, -1 when none or reaped
   int master_ = -1;  // master side of the pty
   int status_ = 0;   // wait status once reaped
   bool reaped_ = false;
-  std::string out_;  // everything the child wrote
+  std::string out_;        // everything the child wrote
+  std::string printed_;    // what went to the printer port
+  std::string seq_;        // a possible start or end of transparent printing
+  bool printing_ = false;  // between transparent printing on and off
   VTerm *vt_ = nullptr;
   VTermScreen *screen_ = nullptr;
 };
