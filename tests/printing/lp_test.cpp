@@ -64,7 +64,9 @@ struct lp_fixture : ::testing::Test {
     std::string file = dir + "/in" + std::to_string(k++);
     spit(file, data);
     env.push_back("VXDEFAULT=" + dir + "/defaults");
-    env.push_back("LP1=laser");
+    bool has_lp1 = false;
+    for (auto &e : env) has_lp1 = has_lp1 || e.compare(0, 4, "LP1=") == 0;
+    if (!has_lp1) env.push_back("LP1=laser");
     pty_options o;
     o.argv = {build_dir() + "/bin/lpdrive", std::to_string(mode), name, file};
     if (hold) o.argv.push_back("hold");
@@ -187,6 +189,19 @@ TEST_F(lp_fixture, device_name_selects_the_printer) {
   file = dir + "/lp0";
   print(6, file, "A\n");
   EXPECT_EQ(slurp(file), "A\n");
+}
+
+// The entries of the example defaults file print as docs/printing.md says.
+TEST_F(lp_fixture, example_entries_print_as_documented) {
+  spit(dir + "/defaults", slurp(std::string(QUILLON_SOURCE) + "/examples/quillon.defaults"));
+  std::string out = print(7, dir + "/report.lp1", "x\xe4\n", {"LP1=plain"});
+  EXPECT_EQ(out.find("line"), std::string::npos) << out;  // no message about the entries
+  EXPECT_EQ(slurp(dir + "/report.lp1"), "xa\b\"\n");
+  print(2, "-", "\x1bP1,L66\nTotal@@\nBBBBB\n", {"SPOOLNAME=" + dir + "/spool"});
+  EXPECT_EQ(slurp(dir + "/data"),
+            "\x1b"
+            "E\x1b&l66P\x1b(s3BTotal\x1b(s0B\n\x1b"
+            "E");
 }
 
 // Mode 1: the print bytes reach the terminal's printer port between the
