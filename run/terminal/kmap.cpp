@@ -8,6 +8,7 @@ uint8_t *table_out_p = table_out;
 uint8_t table_in[256];
 
 void kmap_init() {
+  if (table_out_p != table_out) delete[] table_out_p;  // a private copy (new[])
   for (int i = 0; i < 256; i++) table_out[i] = table_in[i] = uint8_t(i);
   table_out_p = table_out;
 }

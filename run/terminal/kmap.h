@@ -4,7 +4,8 @@
 #include <cstdint>
 
 // output translation table (257 bytes); table_out_p points at the table in
-// use, a private copy once the defaults file starts a terminal map
+// use, a private copy (made with new[]) once the defaults file starts a
+// terminal map
 extern uint8_t table_out[257];
 extern uint8_t *table_out_p;
 

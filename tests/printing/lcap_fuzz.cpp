@@ -23,7 +23,6 @@ namespace {
 int memfd = -1;
 std::string path;
 char lp1[] = "LP1=x";
-uint8_t private_out[257];
 
 void check_item(const lp_info *r, unsigned off) {
   if (!off) return;
@@ -63,8 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   lp_env[1] = lp1;
   if (!deflt_open()) return 0;
   if (terminal) {
-    std::memcpy(private_out, table_out, sizeof private_out);
-    table_out_p = private_out;
+    table_out_p = new uint8_t[257];  // freed by the next kmap_init
+    std::memcpy(table_out_p, table_out, 257);
     lcap_init(-1);
   } else {
     deflt_getline();  // the entry's header
