@@ -134,6 +134,16 @@ TEST_F(lp_fixture, form_feeds_routes_and_long_attribute_lines) {
   EXPECT_EQ(slurp(dir + "/args"), "\n");  // no arguments
 }
 
+// A global attribute is on for the whole job and comes back after each
+// attribute of an attribute line ends; it ends before DEINIT=.
+TEST_F(lp_fixture, global_attribute) {
+  print(2, "-", "\x1bP1,CB\nab@@\n U\n", {"SPOOLNAME=" + dir + "/spool"});
+  EXPECT_EQ(slurp(dir + "/data"),
+            "\x1b@\x1b"
+            "C72\x1bGa\x1b-1b\x1b-0\x1bG\n\x1bH\x1b"
+            "E");
+}
+
 TEST_F(lp_fixture, debug_prints_lines_unchanged) {
   std::string data = "\x1bPL66,N\nA  \n\f";
   print(2, "-", data, {"SPOOLNAME=" + dir + "/spool", "VXLPDEBUG=1"});
