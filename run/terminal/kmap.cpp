@@ -3,13 +3,20 @@
 // until then they leave the identity tables in place.
 #include "run/terminal/kmap.h"
 
+static constexpr std::array<uint8_t, 256> identity() {
+  std::array<uint8_t, 256> t = {};
+  for (int i = 0; i < 256; i++) t[std::size_t(i)] = uint8_t(i);
+  return t;
+}
+
+std::array<uint8_t, 256> table_in = identity();
 uint8_t table_out[257];
 uint8_t *table_out_p = table_out;
-uint8_t table_in[256];
 
 void kmap_init() {
   if (table_out_p != table_out) delete[] table_out_p;  // a private copy (new[])
-  for (int i = 0; i < 256; i++) table_out[i] = table_in[i] = uint8_t(i);
+  table_in = identity();
+  for (int i = 0; i < 256; i++) table_out[i] = uint8_t(i);
   table_out_p = table_out;
 }
 

@@ -1,6 +1,7 @@
 // kmap.h: keyboard map and character tables.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 // output translation table (257 bytes); table_out_p points at the table in
@@ -9,9 +10,10 @@
 extern uint8_t table_out[257];
 extern uint8_t *table_out_p;
 
-// input translation table: byte read -> key code; "MAP=" lines of the
-// defaults file change it
-extern uint8_t table_in[256];
+// input translation table: byte read from the keyboard -> key code;
+// identity until a keyboard map or "MAP=" lines of the defaults file
+// change it
+extern std::array<uint8_t, 256> table_in;
 
 // Sets the identity tables (start-up, tests).
 void kmap_init();

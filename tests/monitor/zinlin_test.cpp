@@ -8,6 +8,7 @@
 
 #include "run/numeric/zfmt.h"
 #include "run/numeric/zinlin.h"
+#include "run/terminal/keys.h"
 
 namespace {
 
@@ -77,7 +78,12 @@ TEST(zinlin, editing_case_and_limits) {
   int len;
   k.run(std::string(100, 'x') + "\r", ZIN_KEEPCASE, &len);
   EXPECT_EQ(len, 80);
-  k.run("abc", ZIN_KEEPCASE, &len);  // the input ends before the line
+  // the input ends before the line: the keyboard reader ends the process
+  EXPECT_EXIT(k.run("abc", ZIN_KEEPCASE, &len), ::testing::ExitedWithCode(255), "");
+  // a keyboard error (the pager owns the terminal) ends the input
+  kbd_set_pager(1);
+  k.run("abc\r", ZIN_KEEPCASE, &len);
+  kbd_set_pager(0);
   EXPECT_EQ(len, -1);
   EXPECT_EQ(zrfdc, 0);  // nothing for the items to read
 }
