@@ -11,8 +11,8 @@
 //   search --found, inner node--> next level, state = type of the first
 //            byte ---------------------------------------> 0 (more bytes)
 //   search --not found--> the consumed bytes and c go to the ring through
-//            table_in (c left out when it starts a sequence itself, which
-//            then begins anew) -------------------------> 2
+//            table_in; c is kept back instead when it starts a sequence
+//            itself, and is fed first once the ring is read -> 2
 //   time-out after one byte ---------------------------> 1, that byte
 //   time-out after more bytes: they go to the ring ----> 2
 //
@@ -45,14 +45,14 @@
 #include "run/terminal/screen.h"
 #include "run/terminal/tcap.h"
 
-kbd_data kbd = {nullptr, 0, 0, {}, 1, {}, 0, 0, {}, 0,       0, {},
-                0,       0, 0, -1, 0, -1, 0, 0, 0,  nullptr, 0};
+constinit kbd_data kbd{};
+volatile sig_atomic_t kbd_quit_seen;
 
 constexpr int16_t LEAF = int16_t(0x8000);
 
 void kbd_init() {
   std::free(kbd.ctrl_keys);
-  kbd = {nullptr, 0, 0, {}, 1, {}, 0, 0, {}, 0, 0, {}, 0, 0, 0, -1, 0, -1, 0, 0, 0, nullptr, 0};
+  kbd = kbd_data{};
 }
 
 // ---- the tree ----------------------------------------------------------------
@@ -198,36 +198,43 @@ int check_fkey(int timed_out, int *data) {
     return cnt > 1 ? 2 : 1;
   }
   int c = *data & 0xFF;
-  for (;;) {
-    if (kbd.state == 0) {
-      int type = sequence_type(c);
-      if (type == 0) return 1;  // an ordinary byte
-      kbd.state = type;
-      kbd.level = kbd.ctrl_keys[0].alt;
-    }
-    int n = find_node(kbd.level, c);
-    if (n && kbd.ctrl_keys[n].succ < 0) {
-      *data = kbd.ctrl_keys[n].succ & 0x7FFF;
-      reset_recognition();
-      return 1;
-    }
-    if (n && kbd.ctrl_cnt < KBD_SEQ_MAX) {
-      if (kbd.ctrl_cnt == 0) kbd.ochar = kbd.ctrl_keys[n].ichar == 0x80 ? 0 : c;
-      kbd.ctrl_seq[kbd.ctrl_cnt++] = uint8_t(c);
-      kbd.level = kbd.ctrl_keys[n].succ;
-      return 0;
-    }
-    // the sequence is broken
-    if (kbd.ctrl_cnt == 0) {  // its first byte begins no entered key
-      reset_recognition();
-      return 1;
-    }
-    bool restart = sequence_type(c) != 0;
-    consumed_to_ring();
-    if (!restart) put_kbd_buf(table_in[c]);
-    reset_recognition();
-    if (!restart) return 2;
+  *data = c;
+  if (kbd.state == 0) {
+    int type = sequence_type(c);
+    if (type == 0) return 1;  // an ordinary byte
+    kbd.state = type;
+    kbd.level = kbd.ctrl_keys[0].alt;
   }
+  int n = find_node(kbd.level, c);
+  if (n && kbd.ctrl_keys[n].succ < 0) {
+    *data = kbd.ctrl_keys[n].succ & 0x7FFF;
+    reset_recognition();
+    return 1;
+  }
+  if (n && kbd.ctrl_cnt < KBD_SEQ_MAX) {
+    if (kbd.ctrl_cnt == 0) kbd.ochar = kbd.ctrl_keys[n].ichar == 0x80 ? 0 : c;
+    kbd.ctrl_seq[kbd.ctrl_cnt++] = uint8_t(c);
+    kbd.level = kbd.ctrl_keys[n].succ;
+    return 0;
+  }
+  // the sequence is broken
+  if (kbd.ctrl_cnt == 0) {  // its first byte begins no entered key
+    reset_recognition();
+    return 1;
+  }
+  consumed_to_ring();
+  if (sequence_type(c) != 0)
+    kbd.pending = c;  // begins a sequence anew once the ring is read
+  else
+    put_kbd_buf(table_in[c]);
+  reset_recognition();
+  return 2;
+}
+
+int kbd_take_pending() {
+  int c = kbd.pending;
+  kbd.pending = -1;
+  return c;
 }
 
 // ---- the type-ahead ring and the keystroke pipes ---------------------------
@@ -307,11 +314,11 @@ static int playback_byte() {
 // ---- the quit signal -------------------------------------------------------
 
 void defer_it(int) {
-  kbd.quit_seen = 1;
+  kbd_quit_seen = 1;
 }
 
 void defer_quit_signal() {
-  kbd.quit_seen = 0;
+  kbd_quit_seen = 0;
   if (kbd.quit_deferred) return;
   struct sigaction cur;
   if (sigaction(SIGQUIT, nullptr, &cur) < 0 || cur.sa_handler == SIG_IGN) return;
@@ -320,15 +327,15 @@ void defer_quit_signal() {
 }
 
 void kbd_quit_clear() {
-  kbd.quit_seen = 0;
+  kbd_quit_seen = 0;
 }
 
 int restore_quit_signal() {
   if (!kbd.quit_deferred) return 0;
   vx_signal(SIGQUIT, kbd.old_quit);
   kbd.quit_deferred = 0;
-  int seen = kbd.quit_seen;
-  kbd.quit_seen = 0;
+  int seen = kbd_quit_seen;
+  kbd_quit_seen = 0;
   return seen;
 }
 
@@ -346,7 +353,7 @@ constexpr int RB_QUIT = -3;     // a deferred quit signal cut the read short
 static bool byte_ready(int ms) {
   struct pollfd p = {0, POLLIN, 0};
   int r;
-  while ((r = poll(&p, 1, ms)) < 0 && errno == EINTR && !kbd.quit_seen) {
+  while ((r = poll(&p, 1, ms)) < 0 && errno == EINTR && !kbd_quit_seen) {
   }
   return r > 0;
 }
@@ -359,8 +366,9 @@ static int timed_read(int tenths);
 // One byte from standard input.  wait: block for it; tenths > 0: give up
 // after that time-out.
 static int read_byte(bool wait, int tenths) {
+  if (kbd.pending >= 0) return kbd_take_pending();
   if (tenths > 0 && !byte_ready(0)) return timed_read(tenths);
-  if (!wait && tenths == 0 && !byte_ready(0)) return kbd.quit_seen ? RB_QUIT : RB_NONE;
+  if (!wait && tenths == 0 && !byte_ready(0)) return kbd_quit_seen ? RB_QUIT : RB_NONE;
   for (;;) {
     uint8_t c;
     ssize_t n = read(0, &c, 1);
@@ -370,7 +378,7 @@ static int read_byte(bool wait, int tenths) {
       input_gone("\n\rEOF on stdin, exiting.\n\r");
     }
     if (errno == EINTR) {
-      if (kbd.quit_seen) return RB_QUIT;
+      if (kbd_quit_seen) return RB_QUIT;
       continue;
     }
     if (errno == EAGAIN || errno == EWOULDBLOCK) {
@@ -387,7 +395,7 @@ static int read_byte(bool wait, int tenths) {
 static int timed_read(int tenths) {
   struct termios t, timed;
   if (tcgetattr(0, &t) < 0) {
-    if (!byte_ready(tenths * 100)) return kbd.quit_seen ? RB_QUIT : RB_TIMEOUT;
+    if (!byte_ready(tenths * 100)) return kbd_quit_seen ? RB_QUIT : RB_TIMEOUT;
     return read_byte(true, 0);
   }
   timed = t;
@@ -396,7 +404,7 @@ static int timed_read(int tenths) {
   if (tcsetattr(0, TCSANOW, &timed) < 0) return RB_TIMEOUT;
   uint8_t c;
   ssize_t n;
-  while ((n = read(0, &c, 1)) < 0 && errno == EINTR && !kbd.quit_seen) {
+  while ((n = read(0, &c, 1)) < 0 && errno == EINTR && !kbd_quit_seen) {
   }
   int err = errno;
   tcsetattr(0, TCSANOW, &t);

@@ -46,7 +46,7 @@ struct kbd_data {
   int ctrl_keys_used;             // nodes in use (the root counts)
   int ctrl_keys_max;              // nodes allocated
   uint8_t seq_type[256];          // sequence type started by each byte, 0 none
-  int esc_timeout;                // tenths of a second for the rest of a sequence
+  int esc_timeout = 1;            // tenths of a second for the rest of a sequence
   char esc_key[KBD_SEQ_MAX + 1];  // the escape key's string (k0)
 
   int state;                      // 0 no sequence under way, else its type
@@ -54,20 +54,23 @@ struct kbd_data {
   uint8_t ctrl_seq[KBD_SEQ_MAX];  // the bytes consumed so far
   int ctrl_cnt;                   // their number
   int ochar;                      // key delivered when a one-byte start times out
+  int pending = -1;               // a byte that broke a sequence and begins another, fed
+                                  // next; -1 none
 
   uint16_t kbd_buffer[KBD_RING];  // the type-ahead ring
   int kbd_in, kbd_out;            // next to write, next to read
   int kbd_count;                  // entries pending
 
-  int play_fd, play_slot;  // keystroke playback pipe and its process slot; -1/0 none
-  int cap_fd, cap_slot;    // keystroke capture pipe and its process slot; -1/0 none
-  int pager;               // 1 while print output runs through the pager
+  int play_fd = -1, play_slot = 0;  // keystroke playback pipe and its process slot; -1/0 none
+  int cap_fd = -1, cap_slot = 0;    // keystroke capture pipe and its process slot; -1/0 none
+  int pager;                        // 1 while print output runs through the pager
 
-  volatile sig_atomic_t quit_seen;  // a deferred quit signal arrived
-  void (*old_quit)(int);            // the quit disposition while deferred
-  int quit_deferred;                // the quit signal is deferred now
+  void (*old_quit)(int);  // the quit disposition while deferred
+  int quit_deferred;      // the quit signal is deferred now
 };
 extern kbd_data kbd;
+// a quit signal arrived while it was deferred (set by defer_it)
+extern volatile sig_atomic_t kbd_quit_seen;
 
 // Frees the tree and resets every part of the state (start-up, tests).
 void kbd_init();
@@ -88,8 +91,13 @@ int fill_ctrl_keys();
 
 // Feeds one byte (*data) or, with time_out set, the end of the time-out
 // to the recogniser.  0: more bytes needed; 1: a key is complete, its code
-// in *data; 2: the sequence broke, its bytes are in the ring.
+// in *data; 2: the sequence broke, its bytes are in the ring (and when
+// the breaking byte begins a sequence itself, it is kept back for
+// kbd_take_pending, to be fed once the ring is read).
 int check_fkey(int timed_out, int *data);
+// The byte kept back by a broken sequence, or -1; it is fed before any
+// byte read after it.
+int kbd_take_pending();
 
 // Reads one key.  mode 0 waits for it; mode 1 returns KBD_NOKEY at once
 // when none is ready.  KBD_EPAGER when waiting while the pager owns the

@@ -146,10 +146,14 @@ TEST_F(keys, bytes_become_keys_in_order) {
   // a byte that continues nothing breaks the sequence
   EXPECT_EQ(feed("\x1b[x", &key), (std::vector<int>{0, 0, 2}));
   EXPECT_EQ(drain_ring(), (std::vector<int>{0x1b, '{', 'X'}));
-  // one that starts a sequence itself begins it anew
-  EXPECT_EQ(feed("\x1bO\x1bOA", &key), (std::vector<int>{0, 0, 0, 0, 1}));
-  EXPECT_EQ(key, 0x0B);
+  // one that starts a sequence itself is kept back to begin it anew
+  EXPECT_EQ(feed("\x1bO\x1b", &key), (std::vector<int>{0, 0, 2}));
   EXPECT_EQ(drain_ring(), (std::vector<int>{0x1b, 'O'}));
+  int again = kbd_take_pending();
+  EXPECT_EQ(again, 0x1b);
+  EXPECT_EQ(kbd_take_pending(), -1);
+  EXPECT_EQ(feed(std::string(1, char(again)) + "OA", &key), (std::vector<int>{0, 0, 1}));
+  EXPECT_EQ(key, 0x0B);
   EXPECT_EQ(kbd.state, 0);
 }
 
@@ -228,6 +232,17 @@ TEST_F(keys, reader_over_a_pipe) {
   kbd_set_pager(0);
   put_kbd_buf('s');  // a stuffed key comes first
   EXPECT_EQ(get_char(1), 's');
+}
+
+// A held-down escape key: each escape breaks the sequence the one before
+// began.  The ring once took every broken byte while the next sequence
+// was read on, and lost them past fifty.
+TEST_F(keys, a_long_run_of_escapes_loses_none) {
+  ASSERT_EQ(add("\x1bOA", 0x0B), 1);
+  stdin_pipe in(std::string(120, '\x1b') + "\x1bOAx");
+  for (int i = 0; i < 120; i++) ASSERT_EQ(get_char(0), 0x1b) << i;
+  EXPECT_EQ(get_char(0), 0x0B);
+  EXPECT_EQ(get_char(0), 'x');
 }
 
 TEST_F(keys, end_of_input_while_waiting_ends_the_process) {
