@@ -96,7 +96,7 @@ TEST_F(keys, which_sequences_are_entered) {
   EXPECT_EQ(kbd.seq_type[0x1b], KBD_TERMINAL);
   EXPECT_EQ(kbd.seq_type[0], KBD_MAP);
   EXPECT_EQ(kbd.seq_type[0x80], 0);
-  EXPECT_EQ(kbd.seq_type['y'], 0);
+  EXPECT_EQ(kbd.seq_type[size_t('y')], 0);
 }
 
 TEST_F(keys, levels_stay_sorted_and_the_tree_grows_and_shrinks) {
