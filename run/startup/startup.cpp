@@ -154,6 +154,8 @@ void exitr2(int code) {
 
 void exitr3(int code) {
   zioc();
+  kbd_playback(-1, 0);  // the keystroke pipes' commands are waited for
+  kbd_capture(-1, 0);
   proc_end_all();
   zcblogout();
   exitr2(code);

@@ -429,7 +429,7 @@ static int key_code(int code, bool wait) {
     zflush(2);
     return wait ? KEY_AGAIN : KBD_NOKEY;
   }
-  if (code & KBD_FKEY) return KEY_F0 + (code & 0xFF);
+  if (code & KBD_FKEY) return KBD_F0 + (code & 0xFF);
   if (code < 0x100) return table_in[code];
   return code;
 }

@@ -8,13 +8,13 @@
 
 // Internal key codes returned by get_char: 0-255 a character (through the
 // input map table_in); these for the keys that are no characters:
-constexpr int KEY_F0 = 0xFF00;     // function key n (0-63): KEY_F0 + n
-constexpr int KEY_PPAGE = 0xFF80;  // previous page
-constexpr int KEY_NPAGE = 0xFF81;  // next page
-constexpr int KEY_END = 0xFF82;    // end
-constexpr int KEY_IC = 0xFF83;     // insert character
-constexpr int KEY_IL = 0xFF84;     // insert line
-constexpr int KEY_PRINT = 0xFF85;  // print
+constexpr int KBD_F0 = 0xFF00;     // function key n (0-63): KBD_F0 + n
+constexpr int KBD_PPAGE = 0xFF80;  // previous page
+constexpr int KBD_NPAGE = 0xFF81;  // next page
+constexpr int KBD_END = 0xFF82;    // end
+constexpr int KBD_IC = 0xFF83;     // insert character
+constexpr int KBD_IL = 0xFF84;     // insert line
+constexpr int KBD_PRINT = 0xFF85;  // print
 
 // Codes of the tree's leaves for the keys above: function key n is
 // KBD_FKEY + n, the page, end, insert, print and refresh keys KBD_FKEY +

@@ -175,14 +175,14 @@ TEST_F(keys, capture_records_keys_and_stops_when_its_pipe_breaks) {
   ASSERT_EQ(pipe(p), 0);
   kbd_capture(p[1], 0);
   put_kbd_buf('a');
-  put_kbd_buf(KEY_F0 + 1);
+  put_kbd_buf(KBD_F0 + 1);
   char buf[8];
   ASSERT_EQ(read(p[0], buf, sizeof buf), 3);
   EXPECT_EQ(std::string(buf, 3), "a\xff\x01");
   close(p[0]);
   put_kbd_buf('b');  // the write fails: capture ends
   EXPECT_EQ(kbd.cap_fd, -1);
-  EXPECT_EQ(drain_ring(), (std::vector<int>{'a', KEY_F0 + 1, 'b'}));
+  EXPECT_EQ(drain_ring(), (std::vector<int>{'a', KBD_F0 + 1, 'b'}));
 }
 
 TEST_F(keys, playback_gives_raw_bytes_then_the_keyboard_again) {
@@ -213,8 +213,8 @@ TEST_F(keys, reader_over_a_pipe) {
   {
     stdin_pipe in("\x1b[99~a\x1bOP\x1b[6~\x1bOAb", true);
     EXPECT_EQ(get_char(0), 'a');  // the refresh key is never seen
-    EXPECT_EQ(get_char(0), KEY_F0 + 1);
-    EXPECT_EQ(get_char(0), KEY_NPAGE);
+    EXPECT_EQ(get_char(0), KBD_F0 + 1);
+    EXPECT_EQ(get_char(0), KBD_NPAGE);
     EXPECT_EQ(get_char(0), 0x0B);
     EXPECT_EQ(get_char(1), 'b');
     EXPECT_EQ(get_char(1), KBD_NOKEY);

@@ -54,7 +54,9 @@ std::string cap(const char *term, const char *name) {
   int err;
   if (setupterm(term, 2, &err) != 0) return "";
   const char *s = tigetstr(name);
-  return s && s != reinterpret_cast<const char *>(-1) ? s : "";
+  std::string value = s && s != reinterpret_cast<const char *>(-1) ? s : "";
+  del_curterm(cur_term);
+  return value;
 }
 
 TEST(keys_terminal, lone_escape_waits_for_the_time_out) {
