@@ -42,6 +42,7 @@
 #include "run/startup/settings.h"
 #include "run/startup/startup.h"
 #include "run/terminal/kmap.h"
+#include "run/terminal/lp.h"
 #include "run/terminal/screen.h"
 #include "run/terminal/tcap.h"
 
@@ -293,10 +294,6 @@ void capture(int byte) {
   if (w != 1) end_pipe(&kbd.cap_fd, &kbd.cap_slot, '0');
 }
 
-void kbd_set_pager(int on) {
-  kbd.pager = on != 0;
-}
-
 // the next key of the playback pipe, or -2 at its end (playback ended)
 static int playback_byte() {
   uint8_t b;
@@ -464,7 +461,7 @@ int get_char(int mode) {
   bool wait = mode == 0;
   reset_recognition();
   if (kbd.kbd_count) return get_kbd_buf();
-  if (kbd.pager) return wait ? KBD_EPAGER : KBD_NOKEY;
+  if (zprlck && zrrmp == 3) return wait ? KBD_EPAGER : KBD_NOKEY;  // the pager reads
   if (kbd.play_fd >= 0) {
     if (!wait) return KBD_NOKEY;
     int b = playback_byte();

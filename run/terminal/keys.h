@@ -63,7 +63,6 @@ struct kbd_data {
 
   int play_fd = -1, play_slot = 0;  // keystroke playback pipe and its process slot; -1/0 none
   int cap_fd = -1, cap_slot = 0;    // keystroke capture pipe and its process slot; -1/0 none
-  int pager;                        // 1 while print output runs through the pager
 
   void (*old_quit)(int);  // the quit disposition while deferred
   int quit_deferred;      // the quit signal is deferred now
@@ -121,9 +120,6 @@ void kbd_capture(int fd, int slot);
 // Writes one byte to the capture pipe, if any; a failed write ends the
 // capture command without waiting.
 void capture(int byte);
-// Set by the printer output while its lines go through the pager on the
-// terminal: the keyboard is not read then.
-void kbd_set_pager(int on);
 
 // The quit signal around a read: while deferred, it is only noted
 // (defer_it); restore_quit_signal puts the disposition back and returns 1

@@ -12,6 +12,7 @@
 #include "run/process/proc.h"
 #include "run/terminal/keys.h"
 #include "run/terminal/kmap.h"
+#include "run/terminal/lp.h"
 
 namespace {
 
@@ -226,10 +227,10 @@ TEST_F(keys, reader_over_a_pipe) {
     EXPECT_EQ(get_char(0), 0x1b);
     EXPECT_EQ(get_char(0), '[');
   }
-  kbd_set_pager(1);
+  zprlck = 1, zrrmp = 3;  // the printer runs through the pager
   EXPECT_EQ(get_char(0), KBD_EPAGER);
   EXPECT_EQ(get_char(1), KBD_NOKEY);
-  kbd_set_pager(0);
+  zprlck = 0, zrrmp = 0;
   put_kbd_buf('s');  // a stuffed key comes first
   EXPECT_EQ(get_char(1), 's');
 }

@@ -9,6 +9,7 @@
 #include "run/numeric/zfmt.h"
 #include "run/numeric/zinlin.h"
 #include "run/terminal/keys.h"
+#include "run/terminal/lp.h"
 
 namespace {
 
@@ -81,9 +82,9 @@ TEST(zinlin, editing_case_and_limits) {
   // the input ends before the line: the keyboard reader ends the process
   EXPECT_EXIT(k.run("abc", ZIN_KEEPCASE, &len), ::testing::ExitedWithCode(255), "");
   // a keyboard error (the pager owns the terminal) ends the input
-  kbd_set_pager(1);
+  zprlck = 1, zrrmp = 3;  // the printer runs through the pager
   k.run("abc\r", ZIN_KEEPCASE, &len);
-  kbd_set_pager(0);
+  zprlck = 0, zrrmp = 0;
   EXPECT_EQ(len, -1);
   EXPECT_EQ(zrfdc, 0);  // nothing for the items to read
 }
