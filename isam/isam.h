@@ -185,6 +185,7 @@ int islogclose(void);
 int isbegin(void);
 int iscommit(void);
 int isrollback(void);
+int isrecover(void);
 
 #ifdef __cplusplus
 }

@@ -4,12 +4,24 @@
 // of NAME.dat) by block number, in memory taken from slabs.  Changes stay
 // in the cache until a flush: at the end of every changing call on a
 // shared file, and at isflush, isclose or when the cache outgrows its
-// limit on an exclusive file.  A flush first reserves the disk blocks it
-// needs, marks the dictionary "unflushed", writes the pages, then writes
-// the dictionary with the bit cleared and the change counter advanced; a
-// flush cut short leaves the mark for the checker.  Other processes compare
-// the change counter at the start of each call and drop their cache when
-// it moved.
+// limit on an exclusive file.
+//
+// A flush is all or nothing, even when the process is killed half-way:
+//   1. the images the flush will overwrite (kept since each page was first
+//      changed) and the dictionary as it is on disk go to the undo journal
+//      NAME.jnl, numbered with the next change count;
+//   2. the dictionary is marked pending with that number;
+//   3. the pages are written in place;
+//   4. the new dictionary is written, unmarked, with the count advanced.
+// Whoever finds the mark with nobody writing (the writer died) puts the
+// journal's images back first (isjournal.cpp); a write that fails in step
+// 3 puts them back at once.  Pages beyond the old ends of the files need
+// no image: the old dictionary does not reach them.
+//
+// Other processes compare the change count at the start of each call and
+// drop their cache when it moved.  A reading call on a file whose count is
+// unchanged runs without the call lock, from the cache, and confirms at
+// its end that the count still is the same (else it runs again locked).
 #include "isam/isintern.h"
 
 #include <sys/mman.h>
@@ -132,15 +144,44 @@ void dict_decode(is_file *f, const unsigned char *d, size_t len, int64_t idxsize
   }
 }
 
+// Writes the dictionary bytes d (through the shared mapping when there is
+// a writable one: the change count is stored last).
+static void dict_put(is_file *f, const unsigned char *d, size_t len) {
+  if (f->mapw && len <= f->maplen) {
+    std::memcpy(f->map, d, 24);
+    std::memcpy(f->map + 32, d + 32, len - 32);
+    uint64_t c;
+    std::memcpy(&c, d + 24, 8);
+    __atomic_store_n(reinterpret_cast<uint64_t *>(f->map + 24), c, __ATOMIC_RELEASE);
+    return;
+  }
+  io_pwrite(f->idxfd, d, len, 0, IO_IDX);
+}
+
 void dict_write(is_file *f) {
   unsigned char d[DICT_HDR + MAX_KEYS * DICT_IXLEN];
   dict_encode(f, d);
-  io_pwrite(f->idxfd, d, dict_len(f), 0, IO_IDX);
+  dict_put(f, d, dict_len(f));
+}
+
+// The on-disk image is now that of the dictionary in memory.
+void disk_sync(is_file *f) {
+  f->disk_dict.resize(dict_len(f));
+  dict_encode(f, f->disk_dict.data());
+  f->disk_nnodes = f->nnodes;
+  f->disk_datend = f->maxrec * uint64_t(f->reclen + 1);
+}
+
+// Takes the dictionary d as read from disk: the cache is dropped.
+void dict_load(is_file *f, const unsigned char *d, size_t len) {
+  cache_drop(f);
+  dict_decode(f, d, len, -1, -1);
+  disk_sync(f);
 }
 
 static is_page &node_slot(is_file *f, uint32_t n) {
   if (n < 1 || n >= f->nnodes) bad();
-  if (f->nodes.size() <= n) f->nodes.resize(size_t(f->nnodes) + 64, is_page{nullptr, false});
+  if (f->nodes.size() <= n) f->nodes.resize(size_t(f->nnodes) + 64, is_page{nullptr, false, 0});
   return f->nodes[n];
 }
 
@@ -178,6 +219,7 @@ unsigned char *node_mut(is_file *f, uint32_t n) {
   node_get(f, n);
   is_page &pg = f->nodes[n];
   if (!pg.dirty) {
+    pg.undo = n < f->disk_nnodes && !f->nojournal ? jnl_capture(f, pg.buf, f->nodesize) : 0;
     pg.dirty = true;
     f->dirty_nodes.push_back(n);
   }
@@ -200,6 +242,7 @@ uint32_t node_alloc(is_file *f, uint8_t type, int level) {
     is_page &pg = node_slot(f, n);
     pg.buf = page_alloc(f, f->nodesize);
     pg.dirty = true;
+    pg.undo = 0;
     f->dirty_nodes.push_back(n);
     f->touched = true;
     p = pg.buf;
@@ -219,7 +262,7 @@ void node_free(is_file *f, uint32_t n) {
 }
 
 static unsigned char *block_get(is_file *f, uint64_t b, bool mut) {
-  if (f->blocks.size() <= b) f->blocks.resize(size_t(b) + 256, is_page{nullptr, false});
+  if (f->blocks.size() <= b) f->blocks.resize(size_t(b) + 256, is_page{nullptr, false, 0});
   is_page &pg = f->blocks[b];
   if (!pg.buf) {
     unsigned char *m = page_alloc(f, DATA_BLOCK);
@@ -228,6 +271,8 @@ static unsigned char *block_get(is_file *f, uint64_t b, bool mut) {
   }
   if (mut) {
     if (!pg.dirty) {
+      uint64_t start = b * DATA_BLOCK;
+      pg.undo = start < f->disk_datend && !f->nojournal ? jnl_capture(f, pg.buf, DATA_BLOCK) : 0;
       pg.dirty = true;
       f->dirty_blocks.push_back(uint32_t(b));
     }
@@ -310,23 +355,65 @@ void cache_drop(is_file *f) {
   f->cached = 0;
   f->dirty_nodes.clear();
   f->dirty_blocks.clear();
+  f->undo.clear();
   f->mods++;
 }
 
-// Writes runs of consecutive dirty pages with one call each.
+// The bytes of a changed page that differ from its image on disk: [*lo, *hi).
+static void changed_span(const unsigned char *now, const unsigned char *old, size_t len, size_t *lo,
+                         size_t *hi) {
+  size_t a = 0, b = len;
+  while (a + 64 <= b && std::memcmp(now + a, old + a, 64) == 0) a += 64;
+  while (a < b && now[a] == old[a]) a++;
+  while (b >= a + 64 && std::memcmp(now + b - 64, old + b - 64, 64) == 0) b -= 64;
+  while (b > a && now[b - 1] == old[b - 1]) b--;
+  *lo = a;
+  *hi = b;
+}
+
+// Journal entries for the dirty pages that have an image on disk: only
+// the bytes that changed, within the file's valid part.
+static void journal_pages(is_file *f, std::vector<uint32_t> &list, std::vector<is_page> &pages,
+                          size_t unit, int code, uint64_t end) {
+  for (uint32_t n : list) {
+    is_page &pg = pages[n];
+    if (!pg.undo) continue;
+    uint64_t start = uint64_t(n) * unit;
+    size_t len = size_t(std::min<uint64_t>(unit, end > start ? end - start : 0));
+    size_t lo, hi;
+    changed_span(pg.buf, f->undo.data() + pg.undo - 1, len, &lo, &hi);
+    if (lo < hi) jnl_entry(f, code, start + lo, f->undo.data() + pg.undo - 1 + lo, hi - lo);
+  }
+}
+
+// Writes the dirty pages: the changed bytes of those that have an image
+// (through to the end of the file when the page holds the old end, so
+// that the file grows to its full length), runs of consecutive new pages
+// with one call each.
 static void write_runs(is_file *f, std::vector<uint32_t> &list, std::vector<is_page> &pages,
-                       size_t unit, int fd, int code, uint64_t end) {
+                       size_t unit, int fd, int code, uint64_t end, uint64_t oldend) {
   std::sort(list.begin(), list.end());
   std::vector<unsigned char> run;
   size_t i = 0;
   while (i < list.size()) {
-    size_t j = i + 1;
-    while (j < list.size() && list[j] == list[j - 1] + 1 && j - i < 256) j++;
+    is_page &pg = pages[list[i]];
     uint64_t start = uint64_t(list[i]) * unit;
+    if (pg.undo) {
+      size_t len = size_t(std::min<uint64_t>(unit, end > start ? end - start : 0));
+      size_t lo, hi;
+      changed_span(pg.buf, f->undo.data() + pg.undo - 1, len, &lo, &hi);
+      if (start + len > oldend) hi = len;
+      if (lo < hi) io_pwrite(fd, pg.buf + lo, hi - lo, int64_t(start + lo), code);
+      i++;
+      continue;
+    }
+    size_t j = i + 1;
+    while (j < list.size() && list[j] == list[j - 1] + 1 && !pages[list[j]].undo && j - i < 256)
+      j++;
     uint64_t len = std::min<uint64_t>(uint64_t(j - i) * unit, end > start ? end - start : 0);
     if (len > 0) {
       if (j - i == 1) {
-        io_pwrite(fd, pages[list[i]].buf, size_t(len), int64_t(start), code);
+        io_pwrite(fd, pg.buf, size_t(len), int64_t(start), code);
       } else {
         run.resize(size_t(j - i) * unit);
         for (size_t k = i; k < j; k++)
@@ -336,9 +423,14 @@ static void write_runs(is_file *f, std::vector<uint32_t> &list, std::vector<is_p
     }
     i = j;
   }
-  for (uint32_t n : list) pages[n].dirty = false;
+}
+
+static void mark_clean(std::vector<uint32_t> &list, std::vector<is_page> &pages) {
+  for (uint32_t n : list) {
+    pages[n].dirty = false;
+    pages[n].undo = 0;
+  }
   list.clear();
-  (void)f;
 }
 
 // Makes sure the disk holds the blocks up to end of a file, so that a full
@@ -354,22 +446,71 @@ static void reserve(int fd, int64_t *room, uint64_t end, int filecode) {
     *room = INT64_MAX;  // the file system cannot: write and see
 }
 
+// Marks the dictionary on disk pending with journal number seq (or, with
+// seq 0, writes the on-disk image back unmarked with the count advanced).
+static void dict_mark(is_file *f, uint64_t seq) {
+  std::vector<unsigned char> &d = f->disk_dict;
+  uint16_t st = get16(d.data() + 10);
+  if (seq) {
+    put16(d.data() + 10, st | DICT_PENDING);
+    put64(d.data() + 24, seq);
+  } else {
+    put16(d.data() + 10, st & uint16_t(~DICT_PENDING));
+    put64(d.data() + 24, get64(d.data() + 24) + 1);
+  }
+  dict_put(f, d.data(), seq ? DICT_HDR : d.size());
+}
+
+// Puts the images of the journal in memory back after a failed flush.
+static void undo_in_place(is_file *f) {
+  const unsigned char *p = f->jbody.data(), *end = p + f->jbody.size();
+  while (p < end) {
+    size_t len = get32(p + 4);
+    io_pwrite(p[0] == IO_IDX ? f->idxfd : f->datfd, p + 16, len, int64_t(get64(p + 8)), p[0]);
+    p += 16 + len;
+  }
+  dict_mark(f, 0);
+  f->counter = get64(f->disk_dict.data() + 24);
+}
+
 void cache_flush(is_file *f) {
   if (f->dirty_nodes.empty() && f->dirty_blocks.empty() && !f->dict_dirty) return;
   reserve(f->datfd, &f->dat_room, f->maxrec * uint64_t(f->reclen + 1), IO_DAT);
   reserve(f->idxfd, &f->idx_room, uint64_t(f->nnodes) * f->nodesize, IO_IDX);
-  f->state |= DICT_UNFLUSHED;
-  f->counter++;  // other processes drop their caches even if this flush fails
+  uint64_t seq = f->counter + 1;
+  if (!f->nojournal) {
+    f->jbody.clear();
+    journal_pages(f, f->dirty_blocks, f->blocks, DATA_BLOCK, IO_DAT, f->disk_datend);
+    journal_pages(f, f->dirty_nodes, f->nodes, f->nodesize, IO_IDX,
+                  uint64_t(f->disk_nnodes) * f->nodesize);
+    jnl_write(f, seq);  // nothing on disk has changed if this fails
+    dict_mark(f, seq);
+  }
+  try {
+    write_runs(f, f->dirty_blocks, f->blocks, DATA_BLOCK, f->datfd, IO_DAT,
+               f->maxrec * uint64_t(f->reclen + 1), f->disk_datend);
+    write_runs(f, f->dirty_nodes, f->nodes, f->nodesize, f->idxfd, IO_IDX,
+               uint64_t(f->nnodes) * f->nodesize, uint64_t(f->disk_nnodes) * f->nodesize);
+  } catch (...) {
+    if (!f->nojournal) {
+      try {
+        undo_in_place(f);
+      } catch (...) {
+        f->damaged = true;  // the mark stays: the next opener puts the journal back
+      }
+    }
+    throw;
+  }
+  f->counter = seq + 1;
+  if (!f->marked) f->state &= uint16_t(~DICT_UNFLUSHED);  // a mark found on disk stays
+  f->state &= uint16_t(~DICT_PENDING);
   dict_write(f);
-  write_runs(f, f->dirty_blocks, f->blocks, DATA_BLOCK, f->datfd, IO_DAT,
-             f->maxrec * uint64_t(f->reclen + 1));
-  write_runs(f, f->dirty_nodes, f->nodes, f->nodesize, f->idxfd, IO_IDX,
-             uint64_t(f->nnodes) * f->nodesize);
-  if (!f->damaged && !f->marked)  // a mark found on disk stays for the checker
-    f->state &= uint16_t(~DICT_UNFLUSHED);
-  f->counter++;
-  dict_write(f);
+  mark_clean(f->dirty_blocks, f->blocks);
+  mark_clean(f->dirty_nodes, f->nodes);
   f->dict_dirty = false;
+  f->undo.clear();
+  disk_sync(f);
+  jnl_shrink(f);
 }
 
 // Forgets the changes of a failed call on a shared file: the pages it
@@ -402,6 +543,35 @@ void slot_push(is_file *f, uint32_t r) {
   f->freeslots = n;
 }
 
+// Finds record number r on the free list: its page and place, false when
+// it is not there.
+static bool slot_find(is_file *f, uint32_t r, uint32_t *page, uint32_t *at) {
+  uint32_t cap = (f->nodesize - NODE_HDR) / 4, seen = 0;
+  for (uint32_t n = f->freeslots; n; n = get32(node_get(f, n) + 4)) {
+    const unsigned char *q = node_get(f, n);
+    uint32_t c = get16(q + 2);
+    if (q[0] != NODE_SLOTS || c > cap || ++seen > f->nnodes) bad();
+    for (uint32_t i = 0; i < c; i++)
+      if (get32(q + NODE_HDR + i * 4) == r) {
+        *page = n;
+        *at = i;
+        return true;
+      }
+  }
+  return false;
+}
+
+// Takes record number r off the free list when it is there: the last
+// number of the head page moves into its place.
+void slot_take(is_file *f, uint32_t r) {
+  uint32_t page, at;
+  if (!slot_find(f, r, &page, &at)) return;
+  uint32_t last = slot_pop(f);
+  if (last == r) return;
+  unsigned char *p = node_mut(f, page);
+  put32(p + NODE_HDR + at * 4, last);
+}
+
 // A free record number, or 0 when the list is empty.
 uint32_t slot_pop(is_file *f) {
   while (f->freeslots) {
@@ -429,11 +599,67 @@ uint32_t slot_pop(is_file *f) {
   return 0;
 }
 
+struct opt_state {
+  bool retry;  // the last optimistic call failed because the file moved
+};
+static opt_state opt = {false};
+
+bool call_retry_take() {
+  bool r = opt.retry;
+  opt.retry = false;
+  return r;
+}
+
+// The change count and state bits of the dictionary on disk, from the
+// shared mapping.
+static uint64_t mapped_count(const is_file *f, uint16_t *state) {
+  uint64_t c = __atomic_load_n(reinterpret_cast<const uint64_t *>(f->map + 24), __ATOMIC_ACQUIRE);
+  *state = get16(f->map + 10);
+  return get64(reinterpret_cast<const unsigned char *>(&c));
+}
+
+// Reads the dictionary of a shared file under the call lock; puts a
+// journal back first when a writer died half-way (which needs the lock
+// for changes: a reading call takes it over).
+static void dict_refresh(is_file *f) {
+  unsigned char d[DICT_HDR + MAX_KEYS * DICT_IXLEN];
+  size_t len = dict_len(f);
+  if (f->map)
+    std::memcpy(d, f->map, DICT_HDR);
+  else
+    io_pread(f->idxfd, d, DICT_HDR, 0, IO_IDX);
+  if (get16(d + 10) & DICT_PENDING) {
+    if (!f->call_write) {
+      unlock_tree(f);
+      f->in_call = false;
+      lock_tree(f, true);
+      f->in_call = true;
+      f->call_write = true;
+      dict_refresh(f);
+      return;
+    }
+    if (!f->writable) is_throw(EBADFILE);
+    jnl_recover(f);
+    return;
+  }
+  if (get64(d + 24) != f->counter || f->cached > cs.limit) {
+    if (f->map)
+      std::memcpy(d, f->map, len);
+    else
+      io_pread(f->idxfd, d, len, 0, IO_IDX);
+    size_t nkeys = f->ix.size();
+    dict_load(f, d, len);
+    if (f->ix.size() != nkeys) bad();
+  }
+}
+
 // Starts a call: on a shared file takes the per-call lock and drops the
-// cache when another process changed the file since.
+// cache when another process changed the file since, or, for a reading
+// call on an unchanged file, goes on without the lock.
 void call_begin(is_file *f, bool write) {
   if (write && f->damaged) is_throw(EBADFILE);
   f->touched = false;
+  f->optimistic = false;
   if (f->nexcl > 0) {
     if (f->cached > cs.limit) {
       cache_flush(f);
@@ -441,29 +667,48 @@ void call_begin(is_file *f, bool write) {
     }
     return;
   }
+  if (!write && f->map && f->cached <= cs.limit) {
+    uint16_t st;
+    if (mapped_count(f, &st) == f->counter && !(st & DICT_PENDING)) {
+      f->optimistic = true;
+      f->in_call = true;
+      f->call_write = false;
+      return;
+    }
+  }
   lock_tree(f, write);
   f->in_call = true;
   f->call_write = write;
   try {
     if (write && !f->filelock && lock_file_other(f)) is_throw(EFLOCKED);
-    // the change counter, from the mapped dictionary when there is one
-    unsigned char d[DICT_HDR + MAX_KEYS * DICT_IXLEN];
-    size_t len = dict_len(f);
-    if (f->map)
-      std::memcpy(d, f->map, DICT_HDR);
-    else
-      io_pread(f->idxfd, d, len, 0, IO_IDX);
-    if (get64(d + 24) != f->counter || f->cached > cs.limit) {
-      if (f->map) std::memcpy(d, f->map, len);
-      size_t nkeys = f->ix.size();
-      cache_drop(f);
-      dict_decode(f, d, len, -1, -1);
-      if (f->ix.size() != nkeys) bad();
-    }
+    dict_refresh(f);
   } catch (...) {
     f->in_call = false;
     unlock_tree(f);
     throw;
+  }
+}
+
+// An optimistic call must find the change count as it started: else what
+// it read may mix two states of the file, and it runs again locked.
+static bool moved(const is_file *f) {
+  uint16_t st;
+  return mapped_count(f, &st) != f->counter || (st & DICT_PENDING);
+}
+
+static void opt_abandon(is_file *f) {
+  f->optimistic = false;
+  f->in_call = false;
+  cache_drop(f);
+  f->counter = ~uint64_t{0};
+  opt.retry = true;
+}
+
+void call_check(is_file *f) {
+  if (!f->optimistic) return;
+  if (moved(f)) {
+    opt_abandon(f);
+    is_throw(ERETRY);
   }
 }
 
@@ -476,6 +721,15 @@ void call_end(is_file *f, bool ok) {
     return;
   }
   if (!f->in_call) return;
+  if (f->optimistic) {
+    if (!ok && moved(f)) {
+      opt_abandon(f);
+      return;
+    }
+    f->optimistic = false;
+    f->in_call = false;
+    return;
+  }
   if (f->call_write) {
     if (ok) {
       try {

@@ -36,10 +36,24 @@ is_fd *fd_lookup(int isfd) {
   return tab.fds[size_t(isfd)];
 }
 
+// NAME + suffix; EFNAME when the path or one of its names is longer than
+// the system allows.
 static std::string path_of(const char *name, const char *suffix) {
   if (!name || !*name) is_throw(EFNAME);
-  if (std::strlen(name) + 4 >= PATH_MAX) is_throw(EFNAME);
+  size_t len = std::strlen(name);
+  if (len + 4 >= PATH_MAX) is_throw(EFNAME);
+  size_t part = 0;
+  for (size_t i = 0; i < len; i++) {
+    part = name[i] == '/' ? 0 : part + 1;
+    if (part > NAME_MAX) is_throw(EFNAME);
+  }
+  if (part + 4 > NAME_MAX) is_throw(EFNAME);
   return std::string(name) + suffix;
+}
+
+// A system error as iserrno: a name too long for the system is EFNAME.
+static int sys_err(int e) {
+  return e == ENAMETOOLONG ? EFNAME : e;
 }
 
 // Checks an open mode: one access mode, at most one lock mode.
@@ -58,9 +72,11 @@ static is_file *find_file(uint64_t dev, uint64_t ino) {
 
 static void file_free(is_file *f) {
   cache_drop(f);
-  if (f->map) munmap(const_cast<unsigned char *>(f->map), f->maplen);
+  jnl_forget(f);
+  if (f->map) munmap(f->map, f->maplen);
   io_close(f->idxfd);
   io_close(f->datfd);
+  io_close(f->jnlfd);
   for (size_t i = 0; i < tab.files.size(); i++)
     if (tab.files[i] == f) tab.files.erase(tab.files.begin() + long(i));
   delete f;
@@ -83,7 +99,12 @@ static is_file *file_load(const char *name, bool wantwrite) {
     iserrio = IO_OPEN + (f->idxfd < 0 ? IO_IDX : IO_DAT);
     io_close(f->idxfd);
     delete f;
-    is_throw(e);
+    is_throw(sys_err(e));
+  }
+  f->abspath = name;
+  if (name[0] != '/') {
+    char cwd[PATH_MAX];
+    if (getcwd(cwd, sizeof cwd)) f->abspath = std::string(cwd) + "/" + name;
   }
   tab.files.push_back(f);
   return f;
@@ -98,12 +119,15 @@ static void file_read_dict(is_file *f) {
   size_t len = size_t(std::min<int64_t>(isz, int64_t(sizeof d)));
   io_pread(f->idxfd, d, len, 0, IO_IDX);
   dict_decode(f, d, len, isz, dsz);
-  // Calls on a shared file read the change counter from a shared mapping
-  // of the dictionary node, which saves a system call per call.
-  void *m = mmap(nullptr, f->nodesize, PROT_READ, MAP_SHARED, f->idxfd, 0);
+  disk_sync(f);
+  // Calls on a shared file read the change count from a shared mapping of
+  // the dictionary node, and changes write the dictionary through it.
+  int prot = f->writable ? PROT_READ | PROT_WRITE : PROT_READ;
+  void *m = mmap(nullptr, f->nodesize, prot, MAP_SHARED, f->idxfd, 0);
   if (m != MAP_FAILED) {
-    f->map = static_cast<const unsigned char *>(m);
+    f->map = static_cast<unsigned char *>(m);
     f->maplen = f->nodesize;
+    f->mapw = f->writable;
   }
 }
 
@@ -121,12 +145,12 @@ static int fd_new(is_file *f, int mode) {
   return int(i);
 }
 
-static int open_file(const char *name, int mode) {
+int file_open(const char *name, int mode) {
   check_mode(mode);
   bool excl = (mode & ISEXCLLOCK) != 0, write = (mode & 3) != ISINPUT;
   std::string dat = path_of(name, ".dat");
   struct stat st;
-  if (stat(dat.c_str(), &st) != 0) is_throw(errno);
+  if (stat(dat.c_str(), &st) != 0) is_throw(sys_err(errno));
   size_t used = 0;
   for (is_fd *x : tab.fds) used += x != nullptr;
   if (ismaxfds > 0 && used >= size_t(ismaxfds)) is_throw(ETOOMANY);
@@ -149,6 +173,12 @@ static int open_file(const char *name, int mode) {
       if (tl) lock_tree(f, false);
       try {
         file_read_dict(f);
+        // a change cut short by a crash is undone by an exclusive opener
+        // here, by the first call on a shared open
+        if (excl && (f->state & DICT_PENDING)) {
+          if (!f->writable) is_throw(EBADFILE);
+          jnl_recover(f);
+        }
       } catch (...) {
         if (tl) unlock_tree(f);
         throw;
@@ -173,7 +203,11 @@ static int open_file(const char *name, int mode) {
 using namespace isam;
 
 int isopen(const char *name, int mode) {
-  return api_call([&] { return open_file(name, mode); });
+  return api_call([&] {
+    int isfd = file_open(name, mode);
+    tx_opened(tab.fds[size_t(isfd)]->f);
+    return isfd;
+  });
 }
 
 int isbuild(const char *name, int reclen, struct keydesc *key, int mode) {
@@ -187,7 +221,7 @@ int isbuild(const char *name, int reclen, struct keydesc *key, int mode) {
     int dfd = io_open(dat.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
     if (dfd < 0) {
       iserrio = IO_CREA + IO_DAT;
-      is_throw(errno);
+      is_throw(sys_err(errno));
     }
     int ifd = io_open(idx.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
     if (ifd < 0) {
@@ -195,9 +229,11 @@ int isbuild(const char *name, int reclen, struct keydesc *key, int mode) {
       iserrio = IO_CREA + IO_IDX;
       io_close(dfd);
       unlink(dat.c_str());
-      is_throw(e);
+      is_throw(sys_err(e));
     }
+    unlink(jnl_path(name).c_str());  // a journal left by an erased namesake
     is_file nf;
+    nf.nojournal = true;
     nf.idxfd = ifd;
     nf.datfd = dfd;
     nf.nodesize = NODE_SIZE;
@@ -225,7 +261,7 @@ int isbuild(const char *name, int reclen, struct keydesc *key, int mode) {
     cache_drop(&nf);
     io_close(ifd);
     io_close(dfd);
-    return open_file(name, mode);
+    return file_open(name, mode);
   });
 }
 
@@ -245,14 +281,27 @@ int isclose(int isfd) {
     }
     f->nopen--;
     if (excl) f->nexcl--;
-    if (f->nopen == 0)
+    if (f->nopen == 0 && f->txpin == 0)
       file_free(f);
-    else
+    else if (f->nopen > 0)
       lock_close(f, excl);
     if (err) is_throw(err);
     return 0;
   });
 }
+
+namespace isam {
+// A file the transaction kept open after its last close goes now.
+void file_release(is_file *f) {
+  if (f->nopen > 0 || f->txpin > 0) return;
+  try {
+    cache_flush(f);
+  } catch (const is_error &) {
+    // the changes were flushed at commit; nothing is left to lose
+  }
+  file_free(f);
+}
+}  // namespace isam
 
 int iscleanup(void) {
   int rc = 0;
@@ -267,7 +316,7 @@ int iscleanup(void) {
 static void check_unused(const char *name) {
   std::string dat = path_of(name, ".dat"), idx = path_of(name, ".idx");
   struct stat st;
-  if (stat(dat.c_str(), &st) != 0) is_throw(errno);
+  if (stat(dat.c_str(), &st) != 0) is_throw(sys_err(errno));
   is_file *f = find_file(uint64_t(st.st_dev), uint64_t(st.st_ino));
   if (f && f->nexcl > 0) return;
   int fd = f ? f->idxfd : io_open(idx.c_str(), O_RDWR, 0);
@@ -287,7 +336,8 @@ int iserase(const char *name) {
     std::string dat = path_of(name, ".dat"), idx = path_of(name, ".idx");
     int rc = unlink(idx.c_str());
     int e = errno;
-    if (unlink(dat.c_str()) != 0 || rc != 0) is_throw(rc != 0 ? e : errno);
+    if (unlink(dat.c_str()) != 0 || rc != 0) is_throw(sys_err(rc != 0 ? e : errno));
+    unlink(jnl_path(name).c_str());
     return 0;
   });
 }
@@ -299,14 +349,21 @@ int isrename(const char *oldname, const char *newname) {
     struct stat st;
     if (lstat(nd.c_str(), &st) == 0 || lstat(ni.c_str(), &st) == 0) is_throw(EEXIST);
     check_unused(oldname);
-    if (rename(od.c_str(), nd.c_str()) != 0) is_throw(errno);
+    if (rename(od.c_str(), nd.c_str()) != 0) is_throw(sys_err(errno));
     if (rename(oi.c_str(), ni.c_str()) != 0) {
       int e = errno;
       rename(nd.c_str(), od.c_str());
-      is_throw(e);
+      is_throw(sys_err(e));
     }
+    rename(jnl_path(oldname).c_str(), jnl_path(newname).c_str());  // when there is one
     if (stat(nd.c_str(), &st) == 0)
-      if (is_file *f = find_file(uint64_t(st.st_dev), uint64_t(st.st_ino))) f->name = newname;
+      if (is_file *f = find_file(uint64_t(st.st_dev), uint64_t(st.st_ino))) {
+        f->name = newname;
+        f->abspath = newname;
+        char cwd[PATH_MAX];
+        if (newname[0] != '/' && getcwd(cwd, sizeof cwd))
+          f->abspath = std::string(cwd) + "/" + newname;
+      }
     return 0;
   });
 }

@@ -35,7 +35,11 @@ constexpr int MAX_ENT = MAXKEYSIZE + 4 + 4;  // key + duplicate counter + number
 
 enum : uint8_t { NODE_LEAF = 1, NODE_INNER = 2, NODE_FREE = 3, NODE_SLOTS = 4 };
 enum : uint8_t { SLOT_FREE = 0, SLOT_LIVE = 1 };
-enum : uint16_t { DICT_UNFLUSHED = 1 };  // dictionary state bits
+// Dictionary state bits.  DICT_PENDING: a change is being written in place
+// and NAME.jnl holds the images it overwrites (the change counter then
+// equals the journal's number); DICT_UNFLUSHED: a change was cut short and
+// could not be undone (the checker reports it).
+enum : uint16_t { DICT_UNFLUSHED = 1, DICT_PENDING = 2 };
 
 // Lock bytes, far beyond any real data.
 constexpr int64_t LOCK_BASE = int64_t{1} << 40;
@@ -43,6 +47,7 @@ constexpr int64_t LOCK_OPEN = LOCK_BASE;      // on .idx: shared per opener
 constexpr int64_t LOCK_TREE = LOCK_BASE + 1;  // on .idx: per-call lock
 constexpr int64_t LOCK_FILE = LOCK_BASE + 2;  // on .idx: islock
 constexpr int64_t LOCK_REC = LOCK_BASE;       // on .dat: + record number
+constexpr int TX_OWNER = -2;                  // owner of the locks of a transaction
 
 struct is_error {
   int err;  // iserrno value
@@ -62,14 +67,20 @@ struct is_index {
 struct is_page {
   unsigned char *buf;  // page contents
   bool dirty;          // changed since the last flush
+  size_t undo;         // 1 + where its image before the change is kept in undo, 0 none
 };
 
 struct is_file {
   std::string name;                      // base name as opened (updated by rename)
+  std::string abspath;                   // absolute base name, for the log
   int idxfd = -1;                        // NAME.idx
   int datfd = -1;                        // NAME.dat
+  int jnlfd = -1;                        // NAME.jnl, opened when first needed
   bool writable = false;                 // descriptors opened read-write
-  const unsigned char *map = nullptr;    // the dictionary node mapped shared, or nullptr
+  bool nojournal = false;                // a file being built: plain writes
+  bool jnl_big = false;                  // the last journal was large
+  unsigned char *map = nullptr;          // the dictionary node mapped shared, or nullptr
+  bool mapw = false;                     // ... and writable
   size_t maplen = 0;                     // its length
   int64_t dat_room = -1, idx_room = -1;  // bytes known allocated on disk (-1 unknown)
   uint64_t dev = 0, ino = 0;             // identity of NAME.dat
@@ -80,6 +91,17 @@ struct is_file {
   bool marked = false;                   // the dictionary came marked unflushed from disk
   bool touched = false;                  // the current call changed a page
   bool dict_dirty = false;               // dictionary changed since the last flush
+  bool optimistic = false;               // a reading call runs without the call lock
+  bool opt_failed = false;               // ... and found the file changed under it
+  int txpin = 0;                         // a transaction keeps the file open
+  // the file as it is on disk (last read or flushed)
+  std::vector<unsigned char> disk_dict;  // dictionary image
+  uint32_t disk_nnodes = 0;              // nodes
+  uint64_t disk_datend = 0;              // bytes of records in NAME.dat
+  // the images of the pages changed since the last flush as they are on
+  // disk, and the journal body a flush builds from them (isjournal.cpp)
+  std::vector<unsigned char> undo;
+  std::vector<unsigned char> jbody;
   // dictionary
   uint32_t nodesize = 0;
   int reclen = 0;
@@ -173,12 +195,25 @@ inline int key_cmp(const unsigned char *a, const unsigned char *b, size_t n) {
   return 0;
 }
 
+// --- isjournal.cpp: the undo journal NAME.jnl and the recovery from it
+size_t jnl_capture(is_file *f, const unsigned char *p, size_t len);  // 1 + where kept
+void jnl_entry(is_file *f, int filecode, uint64_t off, const unsigned char *p, size_t len);
+void jnl_write(is_file *f, uint64_t seq);  // throws
+void jnl_recover(is_file *f);              // throws EBADFILE when it cannot
+void jnl_forget(is_file *f);               // removes NAME.jnl when nobody needs it
+void jnl_shrink(is_file *f);               // cuts a large journal back after a flush
+std::string jnl_path(const std::string &name);
+uint64_t jnl_hash(const unsigned char *p, size_t len, uint64_t h);
+
 // --- isio.cpp: the system calls (one place, so tests can make them fail)
 int io_open(const char *path, int flags, int perm);
 void io_close(int fd);
 void io_pread(int fd, void *buf, size_t len, int64_t off,
               int filecode);  // throws; zero-fills past the end
 void io_pwrite(int fd, const void *buf, size_t len, int64_t off, int filecode);  // throws
+// Writes four pieces one after the other from off with one call; throws.
+void io_pwrite3(int fd, const void *a, size_t alen, const void *b, size_t blen, const void *c,
+                size_t clen, const void *d, size_t dlen, int64_t off, int filecode);
 void io_sync_size(int fd, int64_t *size);
 bool io_reserve(int fd, int64_t off, int64_t len,
                 int filecode);  // throws ENOSPC; false: unsupported
@@ -206,8 +241,14 @@ void cache_limit_for_test(size_t bytes);  // 0 restores the normal limit
 void cache_discard(is_file *f);
 void slot_push(is_file *f, uint32_t r);
 uint32_t slot_pop(is_file *f);
+void slot_take(is_file *f, uint32_t r);
 void call_begin(is_file *f, bool write);
 void call_end(is_file *f, bool ok);
+void call_check(is_file *f);  // an optimistic call: throws is_error{ERETRY} if the file moved
+void dict_load(is_file *f, const unsigned char *d, size_t len);
+void disk_sync(is_file *f);  // the on-disk image is the cache's dictionary
+constexpr int ERETRY = -1;   // internal: run the reading call again under the lock
+bool call_retry_take();      // the last call failed as an optimistic one
 
 // --- iskey.cpp: key descriptions and key values
 int key_check(const keydesc *k, int reclen, bool primary);
@@ -256,29 +297,58 @@ void unlock_tree(is_file *f);
 // --- isfile.cpp: descriptor table and the file-level calls
 is_fd *fd_lookup(int isfd);  // throws ENOTOPEN
 std::vector<is_fd *> &fd_table();
+int file_open(const char *name, int mode);  // isopen without iserrno: throws
+void file_release(is_file *f);              // frees a file nobody holds any more
+
+// --- isrecord.cpp: record changes made for the transaction layer
+int rec_apply(is_file *f, int owner, uint32_t r, const unsigned char *from, const unsigned char *to,
+              bool any = false);
+
+// --- istrans.cpp: transactions and the log
+enum { LOG_INSERT = 1, LOG_DELETE = 2, LOG_REWRITE = 3, LOG_COMMIT = 8, LOG_ROLLBACK = 9 };
+bool tx_member(const is_fd *d);          // a transaction is active and d is ISTRANS
+int tx_owner(const is_fd *d, int isfd);  // the holder of the locks d takes
+void tx_pin(is_file *f);                 // the transaction keeps f open
+const unsigned char *tx_before(is_fd *d, int isfd, uint32_t r);  // locks, keeps the image
+void tx_change(is_fd *d, int isfd, int type, uint32_t r, const unsigned char *before,
+               const unsigned char *after);  // logs, remembers the undo
+void tx_opened(is_file *f);                  // a file was opened: orphans are rolled back
 
 // Runs the body of an interface call: clears iserrno first, turns a thrown
-// is_error into -1 with iserrno set.
+// is_error into -1 with iserrno set.  A reading call that ran without the
+// call lock and found the file changed under it runs again with the lock.
 template <class Body>
 int api_call(Body body) {
   iserrno = 0;
-  try {
-    return body();
-  } catch (const is_error &e) {
-    iserrno = e.err;
-  } catch (const std::bad_alloc &) {
-    iserrno = EBADMEM;
+  for (int attempt = 0;; attempt++) {
+    try {
+      return body();
+    } catch (const is_error &e) {
+      bool retry = call_retry_take();
+      if ((e.err != ERETRY && !retry) || attempt > 0) {
+        iserrno = e.err == ERETRY ? EBADFILE : e.err;
+        break;
+      }
+      iserrno = 0;
+    } catch (const std::bad_alloc &) {
+      iserrno = EBADMEM;
+      break;
+    }
   }
   return -1;
 }
 
 // The per-call lock and cache check of one call; changes are flushed by
-// finish(), and abandoned when the guard goes without it.
+// finish(), and abandoned when the guard goes without it.  A reading call
+// may run without the lock (optimistic): check() before it acts on what
+// it read, and finish(), confirm that nobody changed the file meanwhile.
 struct call_guard {
   is_file *f;
   bool done = false;
   call_guard(is_file *file, bool write) : f(file) { call_begin(f, write); }
+  void check() { call_check(f); }
   void finish() {
+    call_check(f);
     done = true;
     call_end(f, true);
   }

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <linux/falloc.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <cerrno>
 
@@ -19,13 +20,20 @@ namespace isam {
 
 struct io_state {
   int fail_nth;  // the write that fails, counted down; 0 = none
-  int fail_err;  // errno it fails with
+  int fail_err;  // errno it fails with; -1: the process ends there instead
 };
 static io_state io = {0, 0};
 
 void io_fail_write_for_test(int nth, int err) {
   io.fail_nth = nth;
   io.fail_err = err;
+}
+
+// The chosen write has come: fail it, or end the process as a kill would.
+[[noreturn]] static void io_fail(int filecode) {
+  if (io.fail_err < 0) _exit(137);
+  iserrio = IO_WRIT + filecode;
+  is_throw(io.fail_err);
 }
 
 int io_open(const char *path, int flags, int perm) {
@@ -58,10 +66,7 @@ void io_pread(int fd, void *buf, size_t len, int64_t off, int filecode) {
 }
 
 void io_pwrite(int fd, const void *buf, size_t len, int64_t off, int filecode) {
-  if (io.fail_nth > 0 && --io.fail_nth == 0) {
-    iserrio = IO_WRIT + filecode;
-    is_throw(io.fail_err);
-  }
+  if (io.fail_nth > 0 && --io.fail_nth == 0) io_fail(filecode);
   auto *p = static_cast<const unsigned char *>(buf);
   size_t done = 0;
   while (done < len) {
@@ -75,13 +80,39 @@ void io_pwrite(int fd, const void *buf, size_t len, int64_t off, int filecode) {
   }
 }
 
+void io_pwrite3(int fd, const void *a, size_t alen, const void *b, size_t blen, const void *c,
+                size_t clen, const void *d, size_t dlen, int64_t off, int filecode) {
+  if (io.fail_nth > 0 && --io.fail_nth == 0) io_fail(filecode);
+  struct iovec v[4] = {{const_cast<void *>(a), alen},
+                       {const_cast<void *>(b), blen},
+                       {const_cast<void *>(c), clen},
+                       {const_cast<void *>(d), dlen}};
+  int first = 0;
+  while (first < 4 && v[first].iov_len == 0) first++;
+  while (first < 4) {
+    ssize_t n = ::pwritev(fd, v + first, 4 - first, off_t(off));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      iserrio = IO_WRIT + filecode;
+      is_throw(n < 0 ? errno : ENOSPC);
+    }
+    off += n;
+    size_t left = size_t(n);
+    while (first < 4 && left >= v[first].iov_len) {
+      left -= v[first].iov_len;
+      first++;
+    }
+    if (first < 4) {  // a piece written part-way
+      v[first].iov_base = static_cast<char *>(v[first].iov_base) + left;
+      v[first].iov_len -= left;
+    }
+  }
+}
+
 // Allocates disk blocks for [off, off + len) without changing the file's
 // size.  False when the file system cannot do it.
 bool io_reserve(int fd, int64_t off, int64_t len, int filecode) {
-  if (io.fail_nth > 0 && --io.fail_nth == 0) {
-    iserrio = IO_WRIT + filecode;
-    is_throw(io.fail_err);
-  }
+  if (io.fail_nth > 0 && --io.fail_nth == 0) io_fail(filecode);
   int rc;
   do {
     rc = fallocate(fd, FALLOC_FL_KEEP_SIZE, off_t(off), off_t(len));

@@ -273,9 +273,28 @@ static uint32_t final_dup(is_file *f, is_index *ix, const unsigned char *rec, ui
   return tree_renumber(f, ix, k);
 }
 
+// Gives record number r (free, or beyond the last) to a new record: takes
+// it off the free list, or extends the file to it, freeing the numbers
+// passed over.
+static void slot_claim(is_file *f, uint32_t r) {
+  if (r <= f->maxrec) {
+    if (rec_state(f, r) != SLOT_FREE) is_throw(EDUPL);
+    slot_take(f, r);
+    return;
+  }
+  while (f->maxrec + 1 < r) {
+    uint32_t q = uint32_t(++f->maxrec);
+    rec_write(f, q, nullptr, SLOT_FREE);
+    slot_push(f, q);
+  }
+  f->maxrec = r;
+}
+
 // Adds a record; every check comes before the first change.  Returns its
-// number; the entry in index want (1-based, 0 none) goes to ent.
-static uint32_t write_core(is_file *f, const unsigned char *rec, int want, unsigned char *ent) {
+// number; the entry in index want (1-based, 0 none) goes to ent.  With
+// force the record gets that number.
+static uint32_t write_core(is_file *f, const unsigned char *rec, int want, unsigned char *ent,
+                           uint32_t force = 0) {
   uint32_t dups[MAX_KEYS];
   unsigned char k[MAX_ENT];
   for (size_t i = 0; i < f->ix.size(); i++) {
@@ -284,11 +303,16 @@ static uint32_t write_core(is_file *f, const unsigned char *rec, int want, unsig
     key_make(&ix, rec, k);
     dups[i] = new_dup(f, &ix, k);
   }
-  if (f->maxrec >= 0x7fffffffu && f->freeslots == 0) is_throw(ENOFREE);
-  uint32_t r = slot_pop(f);
-  if (r != 0 && rec_state(f, r) != SLOT_FREE)
-    is_throw(EBADFILE);  // the free list names a live record
-  if (r == 0) r = uint32_t(++f->maxrec);
+  uint32_t r = force;
+  if (force) {
+    slot_claim(f, force);
+  } else {
+    if (f->maxrec >= 0x7fffffffu && f->freeslots == 0) is_throw(ENOFREE);
+    r = slot_pop(f);
+    if (r != 0 && rec_state(f, r) != SLOT_FREE)
+      is_throw(EBADFILE);  // the free list names a live record
+    if (r == 0) r = uint32_t(++f->maxrec);
+  }
   rec_write(f, r, rec, SLOT_LIVE);
   for (size_t i = 0; i < f->ix.size(); i++) {
     is_index &ix = f->ix[i];
@@ -356,7 +380,10 @@ static bool rewrite_core(is_file *f, int isfd, uint32_t r, const unsigned char *
   return moved;
 }
 
-static void delete_core(is_file *f, int isfd, uint32_t r) {
+// Deletes record r.  A deletion inside a transaction (defer) keeps the
+// record's lock and leaves its number off the free list until the
+// transaction ends, so that a rollback can bring the record back.
+static void delete_core(is_file *f, int isfd, uint32_t r, bool defer = false) {
   std::vector<unsigned char> &old = live_record(f, isfd, r);
   unsigned char k[MAX_ENT];
   for (is_index &ix : f->ix) {
@@ -367,11 +394,11 @@ static void delete_core(is_file *f, int isfd, uint32_t r) {
     tree_remove_at(f, &ix, &p);
   }
   rec_write(f, r, nullptr, SLOT_FREE);
-  slot_push(f, r);
+  if (!defer) slot_push(f, r);
   f->nrecords--;
   f->dict_dirty = true;
   f->mods++;
-  unlock_rec(f, r);
+  if (!defer) unlock_rec(f, r);
 }
 
 // The record number of the record whose primary key is that of rec.
@@ -392,6 +419,50 @@ static uint32_t by_primary(is_file *f, const unsigned char *rec) {
 static void holes_after_delete(is_file *f, uint32_t r) {
   for (is_fd *x : fd_table())
     if (x && x->f == f && x->pos == P_ON && x->recnum == r) x->pos = P_HOLE;
+}
+
+// Moves record r from the image from to the image to (nullptr: no
+// record) as one changing call; owner is the lock holder it acts for; with
+// any, from whatever r holds.  0 done, 1 r is already in the state to,
+// -1 r is in neither state or the change is refused (another lock, a
+// duplicate key).
+int rec_apply(is_file *f, int owner, uint32_t r, const unsigned char *from, const unsigned char *to,
+              bool any) {
+  if (r < 1 || r > 0x7fffffffu) return -1;
+  try {
+    call_guard g(f, true);
+    std::vector<unsigned char> cur(size_t(f->reclen));
+    bool live = false;
+    if (r <= f->maxrec) {
+      uint8_t st;
+      rec_read(f, r, cur.data(), &st);
+      live = st == SLOT_LIVE;
+    }
+    auto same = [&](const unsigned char *img) {
+      return img ? live && std::memcmp(cur.data(), img, cur.size()) == 0 : !live;
+    };
+    if (same(to)) {
+      g.finish();
+      return 1;
+    }
+    if (any) from = live ? cur.data() : nullptr;
+    if (!same(from)) return -1;
+    unsigned char ent[MAX_ENT];
+    if (!from) {
+      write_core(f, to, 0, ent, r);
+    } else if (!to) {
+      delete_core(f, owner, r);
+      holes_after_delete(f, r);
+    } else {
+      rewrite_core(f, owner, r, to, 0, ent);
+    }
+    f->mods++;
+    g.finish();
+    return 0;
+  } catch (const is_error &e) {
+    if (e.err == EDUPL || e.err == ELOCKED || e.err == ENOREC || e.err == ENOFREE) return -1;
+    throw;
+  }
 }
 
 }  // namespace isam
@@ -463,16 +534,19 @@ static int read_once(is_fd *d, int isfd, char *record, int mode, uint32_t *block
   }
   bool want = (mode & ISLOCK) || (d->mode & ISAUTOLOCK);
   bool warn = false;
+  int own = tx_owner(d, isfd);
+  if (want || (mode & ISSKIPLOCK)) g.check();  // what was read stands: lock by it
   if (mode & ISSKIPLOCK) {
-    warn = lock_rec_other(f, fo.r, isfd);
-    if (!warn && want) warn = lock_rec(f, fo.r, isfd) != 0;
-  } else if (want && lock_rec(f, fo.r, isfd) != 0) {
+    warn = lock_rec_other(f, fo.r, own);
+    if (!warn && want) warn = lock_rec(f, fo.r, own) != 0;
+  } else if (want && lock_rec(f, fo.r, own) != 0) {
     if (!(mode & ISWAIT) || f->locks.count(fo.r))
       is_throw(ELOCKED);  // a lock of another descriptor of ours is not waited for
     *blocked = fo.r;
     return ELOCKED;
   }
-  if (want && !warn && (d->mode & ISAUTOLOCK)) d->autolock = fo.r;
+  if (want && !warn && (d->mode & ISAUTOLOCK) && own == isfd) d->autolock = fo.r;
+  if (want && !warn && own == TX_OWNER) tx_pin(f);
   if (*blocked && *blocked != fo.r)  // waited for a record that moved away
     unlock_rec(f, *blocked);
   std::memcpy(record, pk, size_t(f->reclen));
@@ -493,7 +567,8 @@ int isread(int isfd, char *record, int mode) {
     if ((d->mode & 3) == ISOUTPUT) is_throw(ENOTOPEN);
     uint32_t blocked = 0;
     // ISWAIT: wait for the lock without the call lock, then read again
-    while (read_once(d, isfd, record, mode, &blocked) != 0) lock_rec_wait(d->f, blocked, isfd);
+    while (read_once(d, isfd, record, mode, &blocked) != 0)
+      lock_rec_wait(d->f, blocked, tx_owner(d, isfd));
     return 0;
   });
 }
@@ -505,7 +580,9 @@ static int write_call(int isfd, const char *record, bool makecur) {
     if (!record) is_throw(EBADARG);
     call_guard g(d->f, true);
     found fo;
-    fo.r = write_core(d->f, reinterpret_cast<const unsigned char *>(record), d->cur, fo.ent);
+    auto rec = reinterpret_cast<const unsigned char *>(record);
+    fo.r = write_core(d->f, rec, d->cur, fo.ent);
+    tx_change(d, isfd, LOG_INSERT, fo.r, nullptr, rec);
     if (makecur) {
       fo.path.depth = 0;
       set_pos(d, P_ON, fo);
@@ -533,9 +610,11 @@ int isrewcurr(int isfd, const char *record) {
     call_guard g(d->f, true);
     check_current(d);
     unsigned char ent[MAX_ENT];
-    if (rewrite_core(d->f, isfd, d->recnum, reinterpret_cast<const unsigned char *>(record), d->cur,
-                     ent))
+    auto rec = reinterpret_cast<const unsigned char *>(record);
+    const unsigned char *old = tx_before(d, isfd, d->recnum);
+    if (rewrite_core(d->f, tx_owner(d, isfd), d->recnum, rec, d->cur, ent))
       std::memcpy(d->ent, ent, ent_len(d));
+    tx_change(d, isfd, LOG_REWRITE, d->recnum, old, rec);
     g.finish();
     isrecnum = long(d->recnum);
     return 0;
@@ -551,7 +630,9 @@ int isrewrite(int isfd, const char *record) {
     auto rec = reinterpret_cast<const unsigned char *>(record);
     uint32_t r = by_primary(d->f, rec);
     unsigned char ent[MAX_ENT];
-    rewrite_core(d->f, isfd, r, rec, 0, ent);
+    const unsigned char *old = tx_before(d, isfd, r);
+    rewrite_core(d->f, tx_owner(d, isfd), r, rec, 0, ent);
+    tx_change(d, isfd, LOG_REWRITE, r, old, rec);
     g.finish();
     isrecnum = long(r);
     return 0;
@@ -566,8 +647,10 @@ int isrewrec(int isfd, long recnum, const char *record) {
     if (recnum < 1 || recnum > 0x7fffffffL) is_throw(ENOREC);
     call_guard g(d->f, true);
     unsigned char ent[MAX_ENT];
-    bool moved = rewrite_core(d->f, isfd, uint32_t(recnum),
-                              reinterpret_cast<const unsigned char *>(record), d->cur, ent);
+    auto rec = reinterpret_cast<const unsigned char *>(record);
+    const unsigned char *old = tx_before(d, isfd, uint32_t(recnum));
+    bool moved = rewrite_core(d->f, tx_owner(d, isfd), uint32_t(recnum), rec, d->cur, ent);
+    tx_change(d, isfd, LOG_REWRITE, uint32_t(recnum), old, rec);
     if (moved && d->pos == P_ON && d->recnum == uint32_t(recnum))
       std::memcpy(d->ent, ent, ent_len(d));
     g.finish();
@@ -587,7 +670,9 @@ static int delete_call(int isfd, const char *record, long recnum, bool current) 
     uint32_t r = current  ? d->recnum
                  : record ? by_primary(d->f, reinterpret_cast<const unsigned char *>(record))
                           : uint32_t(recnum);
-    delete_core(d->f, isfd, r);
+    const unsigned char *old = tx_before(d, isfd, r);
+    delete_core(d->f, tx_owner(d, isfd), r, tx_member(d));
+    tx_change(d, isfd, LOG_DELETE, r, old, nullptr);
     if (d->autolock == r) d->autolock = 0;
     holes_after_delete(d->f, r);
     g.finish();
