@@ -189,17 +189,21 @@ void jnl_recover(is_file *f) {
 }
 
 // At the last close in this process: NAME.jnl goes when no other process
-// has the file open and nothing is pending.
+// has the file open and nothing is pending.  The call lock keeps out a
+// writer that opened the file since (it makes its own journal afterwards).
 void jnl_forget(is_file *f) {
   if (!f->writable || f->nojournal) return;
-  if (io_lock(f->idxfd, F_SETLK, F_WRLCK, LOCK_OPEN, 1, nullptr) != 0) return;
+  if (io_lock(f->idxfd, F_SETLK, F_WRLCK, LOCK_TREE, 1, nullptr) != 0) return;
   unsigned char d[DICT_HDR];
   try {
-    io_pread(f->idxfd, d, DICT_HDR, 0, IO_IDX);
+    if (io_lock(f->idxfd, F_GETLK, F_WRLCK, LOCK_OPEN, 1, nullptr) == 0) {
+      io_pread(f->idxfd, d, DICT_HDR, 0, IO_IDX);
+      if (!(get16(d + 10) & DICT_PENDING)) unlink(jnl_path(f->name).c_str());
+    }
   } catch (const is_error &) {
-    return;
+    // the journal stays; it is harmless
   }
-  if (!(get16(d + 10) & DICT_PENDING)) unlink(jnl_path(f->name).c_str());
+  io_lock(f->idxfd, F_SETLK, F_UNLCK, LOCK_TREE, 1, nullptr);
 }
 
 }  // namespace isam
