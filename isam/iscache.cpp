@@ -680,8 +680,14 @@ void call_begin(is_file *f, bool write) {
   f->in_call = true;
   f->call_write = write;
   try {
-    if (write && !f->filelock && lock_file_other(f)) is_throw(EFLOCKED);
     dict_refresh(f);
+    // islock: its holder marks the dictionary; a mark whose lock is gone
+    // (the holder closed the file or died) is cleared by this call
+    if (write && !f->filelock && (f->state & DICT_ISLOCKED)) {
+      if (lock_file_other(f)) is_throw(EFLOCKED);
+      f->state &= uint16_t(~DICT_ISLOCKED);
+      f->dict_dirty = true;
+    }
   } catch (...) {
     f->in_call = false;
     unlock_tree(f);

@@ -513,6 +513,18 @@ int islock(int isfd) {
       is_throw(EFLOCKED);
     }
     f->filelock = true;
+    // the dictionary tells writers to look for the lock (islock.cpp)
+    try {
+      if (!f->writable) is_throw(EACCES);
+      call_guard g(f, true);
+      f->state |= DICT_ISLOCKED;
+      f->dict_dirty = true;
+      g.finish();
+    } catch (...) {
+      f->filelock = false;
+      io_lock(f->idxfd, F_SETLK, F_UNLCK, LOCK_FILE, 1, nullptr);
+      throw;
+    }
     return 0;
   });
 }
@@ -521,7 +533,16 @@ int isunlock(int isfd) {
   return api_call([&] {
     is_fd *d = fd_lookup(isfd);
     is_file *f = d->f;
-    if (f->filelock) io_lock(f->idxfd, F_SETLK, F_UNLCK, LOCK_FILE, 1, nullptr);
+    if (!f->filelock) return 0;
+    try {
+      call_guard g(f, true);
+      f->state &= uint16_t(~DICT_ISLOCKED);
+      f->dict_dirty = true;
+      g.finish();
+    } catch (const is_error &) {
+      // the next writer finds the lock gone and clears the bit
+    }
+    io_lock(f->idxfd, F_SETLK, F_UNLCK, LOCK_FILE, 1, nullptr);
     f->filelock = false;
     return 0;
   });

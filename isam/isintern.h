@@ -39,7 +39,8 @@ enum : uint8_t { SLOT_FREE = 0, SLOT_LIVE = 1 };
 // and NAME.jnl holds the images it overwrites (the change counter then
 // equals the journal's number); DICT_UNFLUSHED: a change was cut short and
 // could not be undone (the checker reports it).
-enum : uint16_t { DICT_UNFLUSHED = 1, DICT_PENDING = 2 };
+// DICT_ISLOCKED: a process took islock; writers look for its lock.
+enum : uint16_t { DICT_UNFLUSHED = 1, DICT_PENDING = 2, DICT_ISLOCKED = 4 };
 
 // Lock bytes, far beyond any real data.
 constexpr int64_t LOCK_BASE = int64_t{1} << 40;

@@ -138,5 +138,4 @@ result run_bdb(const workload &w, const std::string &dir) {
   return res;
 }
 
-
 }  // namespace ib

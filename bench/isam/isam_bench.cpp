@@ -1,9 +1,12 @@
 // isam_bench.cpp: the indexed-file workload (insert in random key order,
 // random keyed reads, a full scan, random rewrites, random deletes; a
 // unique primary key and an alternate key with duplicates), run on our
-// engine (opened exclusively, and opened shared) and, as yardsticks, on
-// SQLite and Berkeley DB when the build found them.  Prints operations per
-// second (median of the runs) and the file sizes.
+// engine (opened exclusively, and opened shared with manual and with
+// automatic record locks) and, as yardsticks, on SQLite (one transaction
+// per step) and Berkeley DB when the build found them.  Prints operations
+// per second (median of the runs) and the file sizes.  Then durable
+// commits per second, with one and with 100 new records per transaction,
+// on our engine and on SQLite in WAL mode with synchronous=FULL.
 //
 // usage: isam_bench DIR [N [RUNS]]
 #include "bench/isam/isam_bench.h"
@@ -20,7 +23,6 @@
 #include "isam/isam.h"
 
 namespace ib {
-
 
 const char *step_names[NSTEPS] = {"insert", "read", "scan", "rewrite", "delete"};
 
@@ -189,6 +191,58 @@ result run_isam(const workload &w, const std::string &dir, int lockmode) {
   return res;
 }
 
+// Transactions of per new records on a shared file with the log, each
+// committed (the log forced to disk); the seconds count of them took.
+double commits_isam(int per, int count, const std::string &dir) {
+  std::string name = dir + "/isamtx", log = dir + "/isamtx.log";
+  iserase(name.c_str());
+  unlink(log.c_str());
+  keydesc pk, ak;
+  std::memset(&pk, 0, sizeof pk);
+  pk.k_nparts = 1;
+  pk.k_part[0] = {0, 8, CHARTYPE};
+  ak = pk;
+  ak.k_flags = ISDUPS;
+  ak.k_part[0].kp_start = 8;
+  int fd = isbuild(name.c_str(), RECLEN, &pk, ISINOUT + ISEXCLLOCK);
+  if (fd < 0 || isaddindex(fd, &ak) != 0 || isclose(fd) != 0) die("isbuild", iserrno);
+  if (islogopen(log.c_str()) != 0) die("islogopen", iserrno);
+  fd = isopen(name.c_str(), ISINOUT + ISMANULOCK + ISTRANS);
+  if (fd < 0) die("isopen", iserrno);
+  char r[RECLEN];
+  int k = 1;
+  double t = now();
+  for (int c = 0; c < count; c++) {
+    if (isbegin() != 0) die("isbegin", iserrno);
+    for (int i = 0; i < per; i++, k++) {
+      make_record(k, r);
+      if (iswrite(fd, r) != 0) die("iswrite", iserrno);
+    }
+    if (iscommit() != 0) die("iscommit", iserrno);
+  }
+  t = now() - t;
+  isclose(fd);
+  islogclose();
+  iserase(name.c_str());
+  unlink(log.c_str());
+  return t;
+}
+
+void report_commits(const char *name, double (*fn)(int, int, const std::string &),
+                    const std::string &dir, int runs) {
+  std::printf("| %-22s", name);
+  for (int per : {1, 100}) {
+    int count = per == 1 ? 300 : 60;
+    std::vector<double> t;
+    for (int i = 0; i < runs; i++) t.push_back(fn(per, count, dir));
+    std::sort(t.begin(), t.end());
+    double med = t[t.size() / 2];
+    std::printf("| %9.0f | %9.0f ", count / med, count * per / med);
+  }
+  std::printf("|\n");
+  std::fflush(stdout);
+}
+
 void report(const char *name, std::vector<result> &runs) {
   std::printf("| %-22s", name);
   for (int s = 0; s < NSTEPS; s++) {
@@ -229,15 +283,17 @@ int main(int argc, char **argv) {
     const char *name;
     result (*fn)(const workload &, const std::string &);
   } engines[] = {
-      {"quillon (exclusive)",
-       [](const workload &x, const std::string &d) { return run_isam(x, d, ISEXCLLOCK); }},
-      {"quillon (ISMANULOCK)",
-       [](const workload &x, const std::string &d) { return run_isam(x, d, ISMANULOCK); }},
+    {"quillon (exclusive)",
+     [](const workload &x, const std::string &d) { return run_isam(x, d, ISEXCLLOCK); }},
+    {"quillon (ISMANULOCK)",
+     [](const workload &x, const std::string &d) { return run_isam(x, d, ISMANULOCK); }},
+    {"quillon (ISAUTOLOCK)",
+     [](const workload &x, const std::string &d) { return run_isam(x, d, ISAUTOLOCK); }},
 #if QUILLON_PEER_SQLITE
-      {"sqlite", run_sqlite},
+    {"sqlite", run_sqlite},
 #endif
 #if QUILLON_PEER_BDB
-      {"berkeley db", run_bdb},
+    {"berkeley db", run_bdb},
 #endif
   };
   for (auto &e : engines) {
@@ -246,5 +302,13 @@ int main(int argc, char **argv) {
     for (int i = 0; i < runs; i++) rs.push_back(e.fn(w, dir));
     report(e.name, rs);
   }
+  if (only && !std::strstr("commits", only)) return 0;
+  std::printf("\nDurable commits (median of %d runs): commits and records per second\n\n", runs);
+  std::printf("| %-22s| 1/tx: commits/s | records/s | 100/tx: commits/s | records/s |\n", "engine");
+  std::printf("|---|---|---|---|---|\n");
+  report_commits("quillon (log, fdatasync)", commits_isam, dir, runs);
+#if QUILLON_PEER_SQLITE
+  report_commits("sqlite (WAL, FULL)", commits_sqlite_wal, dir, runs);
+#endif
   return 0;
 }

@@ -38,4 +38,8 @@ double file_mb(const std::vector<std::string> &files);
 result run_sqlite(const workload &w, const std::string &dir);
 result run_bdb(const workload &w, const std::string &dir);
 
+// Durable commits: count transactions of per new records each; returns
+// the seconds they took.
+double commits_sqlite_wal(int per, int count, const std::string &dir);
+
 }  // namespace ib

@@ -467,3 +467,44 @@ TEST(isam_processes, readers_during_splits) {
 }
 
 }  // namespace
+
+namespace {
+
+// Processes that open and close the same file over and over: an open
+// never fails because another process is closing (the last closer removes
+// the journal without taking the open lock for itself).
+TEST(isam_processes, opens_while_others_close) {
+  scratch_dir d;
+  std::string name = d.file("openclose");
+  build(name, 3);
+  std::vector<pid_t> kids;
+  for (int k = 0; k < 3; k++) {
+    pid_t p = fork();
+    if (p == 0) {
+      for (int i = 0; i < 150; i++) {
+        int fd = isopen(name.c_str(), (k == 0 ? ISINOUT : ISINPUT) + ISMANULOCK);
+        if (fd < 0) _exit(10 + iserrno % 100);
+        std::string got;
+        if (read_key(fd, 1, ISEQUAL, &got) != 0) _exit(2);
+        if (k == 0) {
+          char r[RL];
+          std::memset(r, 'x', RL);
+          std::memcpy(r, "zzz", 3);
+          r[3] = char('a' + i % 26);
+          iswrite(fd, r);
+          isdelete(fd, r);
+        }
+        if (isclose(fd) != 0) _exit(3);
+      }
+      _exit(0);
+    }
+    kids.push_back(p);
+  }
+  for (pid_t p : kids) {
+    int st;
+    waitpid(p, &st, 0);
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << WEXITSTATUS(st);
+  }
+}
+
+}  // namespace
