@@ -91,7 +91,7 @@ static void child_side(int to_child[2], int from_child[2]) {
 }
 
 int forkpipe(int mode) {
-  if (mode < '1' || mode > '4') return PROC_EBADSLOT;
+  if (mode < '0' || mode > '4') return PROC_EBADSLOT;
   int i = choose_slot(mode);
   if (i < 0) return PROC_EBUSY;
   free_slot(i);
@@ -179,6 +179,15 @@ int termproc(int slot, int wait_mode) {
   int r = wait_mode == '0' ? 0 : proc_wait(slot);
   free_slot(i);
   return r;
+}
+
+int proc_close_input(int slot) {
+  if (int r = check_slot(slot)) return r;
+  int i = slot - 1;
+  close_fd(proc_tab.zmfd[i][1]);
+  proc_tab.zmfd[i][1] = -1;
+  proc_tab.zmmd[i] = proc_tab.zmmd[i] == '3' ? '1' : '0';
+  return 0;
 }
 
 void proc_end_all() {

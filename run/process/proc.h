@@ -18,8 +18,9 @@ constexpr int PROC_EPIPE = -78;     // a pipe cannot be created
 
 // The table: four parallel arrays indexed by slot number - 1.
 struct proc_table {
-  char zmmd[PROC_SLOTS];    // mode: 0 free, '1' output piped to run, '2' input
-                            // written by run, '3' both, '4' no pipes
+  char zmmd[PROC_SLOTS];    // mode: 0 free, '0' no pipes, '1' output piped to
+                            // run, '2' input written by run, '3' both, '4'
+                            // the foreground child (no pipes)
   pid_t zmps[PROC_SLOTS];   // process id of the child
   int zmst[PROC_SLOTS];     // wait status; -1 while not collected
   int zmfd[PROC_SLOTS][2];  // kept ends: [0] reads the child's output,
@@ -30,10 +31,10 @@ extern proc_table proc_tab;
 // Frees every slot without touching children (start-up, tests).
 void proc_init();
 
-// Starts a child in slot mode '1' to '4'.  In the parent: the slot number
+// Starts a child in slot mode '0' to '4'.  In the parent: the slot number
 // (1 to 8); in the child: 0, with the pipe ends as its standard input
 // and/or output and every descriptor from 3 up closed; on failure -74 (no
-// free slot), -78 (no pipe), -70 (fork failed), -73 (mode not '1'-'4').
+// free slot), -78 (no pipe), -70 (fork failed), -73 (mode not '0'-'4').
 int forkpipe(int mode);
 // Ends the use of slot: closes its pipe ends; wait_mode '0' frees it
 // without collecting the child (result 0), any other value waits for the
@@ -48,6 +49,10 @@ int proc_wait(int slot);
 // In a child whose program cannot be started: reports prog on standard
 // error and ends the child with status 1.
 [[noreturn]] void child_abort(const char *prog);
+// Closes the write end kept for slot (the child sees the end of its
+// input); the mode becomes '1' from '3', else '0'.  0, or -73, -74 as
+// termproc.
+int proc_close_input(int slot);
 // Ends every slot in use without waiting (exit processing).
 void proc_end_all();
 // Closes every descriptor from 3 up (in a child before it starts a
