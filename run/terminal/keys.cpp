@@ -294,18 +294,34 @@ void capture(int byte) {
   if (w != 1) end_pipe(&kbd.cap_fd, &kbd.cap_slot, '0');
 }
 
-// the next key of the playback pipe, or -2 at its end (playback ended)
-static int playback_byte() {
+// one byte of the playback pipe, or -2 at its end (playback ended)
+static int playback_read() {
   uint8_t b;
   ssize_t n;
   do n = read(kbd.play_fd, &b, 1);
   while (n < 0 && errno == EINTR);
-  if (n == 1) {
-    capture(b);
-    return b;
-  }
+  if (n == 1) return b;
   end_pipe(&kbd.play_fd, &kbd.play_slot, '1');
   return -2;
+}
+
+// The next key of the playback pipe, or -2 at its end: the bytes as they
+// come, except that 255 followed by the low byte of a key that is no
+// character (F0-F63, 0x80-0x85), as the capture pipe writes such keys,
+// is that key.  255 followed by anything else is the character 255.
+static int playback_byte() {
+  int b = playback_read();
+  if (b < 0) return b;
+  capture(b);
+  if (b != 0xFF) return b;
+  int n = playback_read();
+  if (n < 0) return b;
+  if (n < 64 || (n >= 0x80 && n <= 0x85)) {
+    capture(n);
+    return KBD_F0 + n;
+  }
+  put_kbd_buf(n);  // the next key (recorded by the ring)
+  return b;
 }
 
 // ---- the quit signal -------------------------------------------------------
