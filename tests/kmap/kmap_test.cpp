@@ -260,6 +260,17 @@ TEST_F(kmap_fixture, a_full_tree_is_reported_and_reading_goes_on) {
   EXPECT_EQ(table_in['A'], 'B');  // the lines after still count
 }
 
+TEST_F(kmap_fixture, example_maps_read_without_messages) {
+  for (const char *name : {"german", "french"}) {
+    kbd_init();
+    kmap_init();
+    std::string file = std::string(QUILLON_SOURCE) + "/examples/" + name + ".kmap";
+    EXPECT_EQ(readmap(file.c_str()), 0) << messages;
+    EXPECT_NE(table_out_p, table_out) << name;
+    EXPECT_GT(kbd.ctrl_keys_used, 20) << name;
+  }
+}
+
 TEST_F(kmap_fixture, missing_files_long_lines_and_binary_junk) {
   EXPECT_EQ(readmap(nullptr), 0);
   EXPECT_EQ(readmap(""), 0);
