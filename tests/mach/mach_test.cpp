@@ -193,8 +193,8 @@ TEST_P(mach_fixture, write_to_a_child_that_stopped_reading_is_78) {
 }
 
 TEST_P(mach_fixture, errors_of_arguments_commands_and_slots) {
-  int r = start('1', {"/bin/sh", "-c", "sleep 5"});
-  int w = start('2', {"/bin/sh", "-c", "sleep 5"});
+  int r = start('1', {"/bin/sleep", "5"});
+  int w = start('2', {"/bin/sleep", "5"});
   ASSERT_EQ(r, 2);
   ASSERT_EQ(w, 3);
   std::string sr = slot_arg(r), sw = slot_arg(w);
@@ -257,7 +257,7 @@ TEST_P(mach_fixture, failures_of_the_process_table) {
   EXPECT_EQ(run({"SP4", var{slot}, "/bin/true"}), 70);
   EXPECT_EQ(mach_st.tty_reset, 0);  // the terminal is back in program mode
   EXPECT_EQ(slots_in_use(), 0);
-  for (int i = 0; i < 7; i++) start('0', {"/bin/sh", "-c", "sleep 5"});
+  for (int i = 0; i < 7; i++) start('0', {"/bin/sleep", "5"});
   EXPECT_EQ(run({"SP1", var{slot}, "/bin/true"}), 74);
   for (int s = 2; s <= 8; s++) discard(s);
   // a child collected behind the table's back: nothing to wait for
