@@ -1,15 +1,21 @@
-// fbuf.cpp: the buffered file reader.  Owns the block fb; used by the
-// program loader and the readers of whole text files.
+// fbuf.cpp: the buffered file reader and writer.  Owns the block fb;
+// used by the program loader and the readers and writers of whole text
+// files.
 #include "run/files/fbuf.h"
 
 #include <unistd.h>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+
+#include "run/startup/startup.h"
+#include "run/terminal/lp.h"
 
 fbuf_state fb;
 ssize_t (*fb_sys_read)(int fd, void *buf, size_t n) = ::read;
 
 void fbinit() {
+  if (zprlck) lpflush(1);
   fbend();
 }
 
@@ -73,4 +79,79 @@ const unsigned char *fbread_p2(int fd, int *nbytes) {
   int got = fbread(fd, fb.gather, want);
   *nbytes = got;
   return got < 0 ? nullptr : fb.gather;
+}
+
+int fbgets(int fd, char *ptr, int nbytes) {
+  if (fb.fnext >= fb.fsize) {
+    int n = refill(fd);
+    if (n <= 0) {
+      ptr[0] = 0;
+      return n;
+    }
+  }
+  for (;;) {
+    int avail = fb.fsize - fb.fnext;
+    const void *lf = std::memchr(fb.fblock + fb.fnext, '\n', size_t(avail));
+    int len = lf ? int(static_cast<const unsigned char *>(lf) - (fb.fblock + fb.fnext)) + 1 : avail;
+    // without a line feed: fill the block behind what is left, unless it
+    // is full already
+    if (!lf && fb.fnext > 0 && len < nbytes) {
+      std::memmove(fb.fblock, fb.fblock + fb.fnext, size_t(avail));
+      fb.fsize = avail;
+      fb.fnext = 0;
+      ssize_t n;
+      do n = fb_sys_read(fd, fb.fblock + avail, size_t(FBLOCK_SIZE - avail));
+      while (n < 0 && errno == EINTR);
+      if (n < 0) return int(n);
+      fb.fsize += int(n);
+      if (n > 0) continue;
+    }
+    if (len > nbytes) len = nbytes;
+    std::memcpy(ptr, fb.fblock + fb.fnext, size_t(len));
+    ptr[len] = 0;
+    fb.fnext += len;
+    return len;
+  }
+}
+
+off_t fbtell(int fd) {
+  off_t at = lseek(fd, 0, SEEK_CUR);
+  return at < 0 ? at : at - (fb.fsize - fb.fnext);
+}
+
+// writes the block out; 0 or the negative result
+static int flush_block(int fd) {
+  int done = 0;
+  while (done < fb.fsize) {
+    ssize_t n = write(fd, fb.fblock + done, size_t(fb.fsize - done));
+    if (n < 0 && errno == EINTR && !zresc) continue;
+    if (n <= 0) {
+      if (zresc) errno = EINTR;
+      return n < 0 ? int(n) : -1;
+    }
+    done += int(n);
+  }
+  fb.fsize = 0;
+  fb.fnext = 0;
+  return 0;
+}
+
+int fbwrite(int fd, const void *ptr, int nbytes) {
+  auto *in = static_cast<const unsigned char *>(ptr);
+  for (int done = 0; done < nbytes;) {
+    if (fb.fsize == FBLOCK_SIZE) {
+      int r = flush_block(fd);
+      if (r < 0) return r;
+    }
+    int take = FBLOCK_SIZE - fb.fsize;
+    if (take > nbytes - done) take = nbytes - done;
+    std::memcpy(fb.fblock + fb.fsize, in + done, size_t(take));
+    fb.fsize += take;
+    done += take;
+  }
+  return nbytes;
+}
+
+int fbterm(int fd) {
+  return flush_block(fd);
 }

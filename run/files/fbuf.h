@@ -34,3 +34,16 @@ const unsigned char *fbread_p(int fd, int *nbytes);
 // straddle two blocks; *nbytes becomes the count obtained (less at end of
 // file, negative on a read error or a request too large).
 const unsigned char *fbread_p2(int fd, int *nbytes);
+// One line, up to and including its line feed, into ptr, terminated with
+// NUL: at most nbytes characters (ptr holds nbytes + 1); a longer line
+// comes in pieces, and a block of 1024 bytes without a line feed is
+// returned as it is.  The count, 0 at end of file, negative on an error.
+int fbgets(int fd, char *ptr, int nbytes);
+// The logical position: the file's position less the bytes still unread.
+off_t fbtell(int fd);
+// Collects nbytes for writing, writing the block whenever it is full;
+// nbytes, or the negative result of a failed write (an interrupted call
+// when the break key was pressed).
+int fbwrite(int fd, const void *ptr, int nbytes);
+// Writes what the block still holds; 0 or the negative result.
+int fbterm(int fd);

@@ -4,8 +4,10 @@
 #include "run/files/names.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
+#include "run/files/files.h"
 #include "run/startup/env.h"
 #include "run/startup/settings.h"
 
@@ -56,4 +58,12 @@ int fmfulnm(const char *name) {
     cut_copy(fullname, name, std::strlen(name), VXPATH_MAX);
   }
   return int(std::strlen(fullname));
+}
+
+void fmfnm(fm_callblock *cb) {
+  const char *name = cb->fm_filename ? cb->fm_filename : "";
+  fmbuildnm(name, unsigned(cb->fm_unit), 0);
+  std::free(cb->fm_filename);
+  cb->fm_filename = nullptr;
+  std::snprintf(fullname, sizeof fullname, "%s/%s", vxdirname, vxbasename);
 }

@@ -18,3 +18,9 @@ int fmbuildnm(const char *name, unsigned unit, int isRchain);
 const char *get_alias(int unit);
 // Fills fullname from name and vxdirname; returns its length.
 int fmfulnm(const char *name);
+
+struct fm_callblock;
+// Builds the names of the request's file: vxdirname and vxbasename from
+// fm_filename and fm_unit, then fullname = vxdirname/vxbasename.  Frees
+// the request's name and clears it.
+void fmfnm(fm_callblock *cb);

@@ -1,10 +1,9 @@
 // zhooks.cpp: the hand-over points of the dispatch loop to the monitor,
 // the intrinsics, the procedure calls, the data lists and the I/O
-// statements.  TEMPORARY: the I/O statements are not built yet; an
-// instruction that reaches one ends the run with error 102, the error for
-// p-code that cannot be executed, which is never trapped.
+// statements.
 #include "run/interp/zhooks.h"
 
+#include "run/files/iostmt.h"
 #include "run/interp/interp.h"
 #include "run/interp/zproc.h"
 #include "run/loader/monitor.h"
@@ -24,18 +23,17 @@ void zh_proc_call(int n) {
 void zh_return() {
   zproc_return();
 }
-// TEMPORARY: the I/O statements.
 void zh_ioinit() {
-  zraise(ERR_BADCODE);
+  ioinit();
 }
 void zh_zionbr() {
-  zraise(ERR_BADCODE);
+  zionbr();
 }
 void zh_ziostr() {
-  zraise(ERR_BADCODE);
+  ziostr();
 }
 void zh_ioterm() {
-  zraise(ERR_BADCODE);
+  ioterm();
 }
 void zh_irdnbr() {
   irdnbr();

@@ -22,6 +22,7 @@
 
 #include "isam/isam.h"
 #include "run/files/names.h"
+#include "run/files/iostmt.h"
 #include "run/files/zioc.h"
 #include "run/interp/image.h"
 #include "run/loader/debuginfo.h"
@@ -132,6 +133,7 @@ static int report(std::string msg, bool is_error) {
 int zerror_recover(int number, int stepping) {
   zerrn = number & 255;
   spsssw = 0;
+  io_abandon();
   if (trap(stepping)) return -1;
   zinfo_save();
   sc_cleanup();

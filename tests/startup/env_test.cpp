@@ -326,7 +326,7 @@ TEST_F(env_fixture, screen_dump_file_and_open_file_table) {
   std::fclose(f);
   EXPECT_EQ(std::string(buf, n), "old\nnew\n");  // appended, not truncated
   EXPECT_EQ(oftable_len, 12);
-  EXPECT_EQ(oftable[11].pfd, 0);
+  EXPECT_EQ(oftable[11].inuse, 0);
   unlink(dump.c_str());
 }
 

@@ -1,0 +1,733 @@
+// iostmt.cpp: the file statements (iostmt.h).  Owns the statement
+// registers and the record buffer; called by the dispatch loop through its
+// I/O hooks, and by the record formats (ioier, ftpnd).
+//
+// P-code of a statement: the option values are pushed in the order the
+// options are listed, then
+//   102 (ioinit)  operation byte, option count, one byte per option number
+// then one 103 (number) or 104 (string) per data item, each after its
+// value or variable is pushed, and 105 (ioterm).
+//
+// Options (number, letter in the permission lists, value):
+//   0 @ EOF label        1 A unit            2 B ERR label      3 C line ends
+//   4 D prompt           5 E flag            6 F KEY variable   7 G record number
+//   8 H lock             9 I access mode    10 J directory unit 11 K (ignored)
+//  12 L file name       13 M record number 14 N record length  15 O key part length
+//  16 P (ignored)       17 Q organisation  18 R FMT            19 S (always 61)
+//  20 T (error 102)     21 U key part start 22 V key number variable
+// A permission list names the options an operation allows; "!" after a
+// letter makes it required, a final "?" requires a data file unit when a
+// unit is given (not 0, not 255).
+#include "run/files/iostmt.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "run/files/fm.h"
+#include "run/files/iohelp.h"
+#include "run/files/recfmt.h"
+#include "run/interp/image.h"
+#include "run/interp/zops.h"
+#include "run/interp/zreport.h"
+#include "run/numeric/zconv.h"
+#include "run/numeric/zinlin.h"
+#include "run/startup/settings.h"
+#include "run/terminal/lp.h"
+#include "run/terminal/screen.h"
+
+fm_callblock iob;
+uint8_t iobuf[IOBUF_SIZE];
+int zrerf;
+int zrerf_lock;
+int zrcar = 1;
+uint32_t zkeyd;
+uint32_t zpreg_IOI;
+const char *zrfsp;
+unsigned zrfsc;
+uint8_t *zrfdp;
+int zrfdc;
+
+constexpr int NOPTS = 27;         // option numbers 0..26
+constexpr int ERR_IOBUSY = 110;   // a statement began while the record buffer is in use
+constexpr int NAME_MAX_IO = 510;  // longest file name taken from a statement
+
+enum { TO_NONE, TO_TERMINAL, TO_PRINTER, TO_FILE };  // where the items go
+
+// an option value as popped
+struct io_value {
+  int64_t num;    // numbers
+  uint32_t addr;  // strings: data; labels: code address; variables: descriptor
+  uint32_t len;   // strings: length
+};
+
+// A growing copy buffer.
+struct io_copy {
+  char *p;     // the bytes, or null
+  size_t cap;  // bytes allocated
+};
+
+struct io_state {
+  int op;                 // operation of the statement
+  uint32_t stmt;          // code address of its opcode
+  int dest;               // TO_*
+  int out;                // 1 items are written, 0 read
+  uint8_t ioppv[NOPTS];   // 128 when the option was given
+  uint32_t reof, rerl;    // EOF and ERR labels (code addresses)
+  uint32_t prompt, plen;  // prompt string in the image
+  bool bad_unit;          // the unit option is outside 0..F
+  bool marked;            // some unit carries a transaction mark
+  int last_part;          // the last option processed was 15: its length, else -1
+  size_t cap;             // record room of a WRITE to a file
+  io_copy fmt;            // copy of the FMT string
+  io_copy key;            // copy of the KEY value
+  uint32_t knum_var;      // descriptor of the key number variable, 0 none
+};
+static io_state io;
+
+int ioier(int n) {
+  if (zrerf == 0) zrerf = n;
+  return zrerf;
+}
+
+void io_abandon() {
+  zrfdp = nullptr;
+  zrfsp = nullptr;
+  zpreg_IOI = 0;
+}
+
+// copies n bytes of the image at addr into c; false without memory
+static bool keep_copy(io_copy *c, uint32_t addr, uint32_t n) {
+  if (c->cap < size_t(n) + 1) {
+    char *p = static_cast<char *>(std::realloc(c->p, size_t(n) + 1));
+    if (!p) return false;
+    c->p = p;
+    c->cap = size_t(n) + 1;
+  }
+  if (n) std::memcpy(c->p, zat(addr, n), n);
+  c->p[n] = 0;
+  return true;
+}
+
+// A number as an integer, truncated toward zero, saturated.
+static int64_t to_int(const bcd_num &x) {
+  int e = (x.exp & 0x7F) - BCD_BIAS;
+  if (x.exp == 0 || e <= 0) return 0;
+  if (e > 18) return x.exp & BCD_SIGN ? INT64_MIN : INT64_MAX;
+  int64_t v = 0;
+  for (int i = 0; i < e; i++)
+    v = v * 10 + (i < BCD_DIGITS ? (x.dig[i / 2] >> (i % 2 ? 0 : 4)) & 15 : 0);
+  return x.exp & BCD_SIGN ? -v : v;
+}
+
+// --- phase 1: the options ---------------------------------------------------
+
+enum { V_NUM, V_STR, V_LABEL, V_VAR, V_ANY };
+
+static int value_kind(int n) {
+  switch (n) {
+    case 0:
+    case 2:
+      return V_LABEL;
+    case 4:
+    case 9:
+    case 12:
+    case 16:
+    case 17:
+    case 18:
+      return V_STR;
+    case 6:
+    case 22:
+      return V_VAR;
+    case 19:
+      return V_ANY;
+    default:
+      return V_NUM;
+  }
+}
+
+static io_value pop_value(int n) {
+  io_value v = {};
+  switch (value_kind(n)) {
+    case V_LABEL:
+      v.addr = zstk_ptr();
+      zstk_pop();
+      break;
+    case V_STR: {
+      if (n == 12) {
+        std::free(iob.fm_filename);
+        iob.fm_filename = xpopst(NAME_MAX_IO);
+        if (!iob.fm_filename) ioier(FE_NOMEM);
+        break;
+      }
+      if (!(zpopst(&v.len, &v.addr) & DSC_STR)) zraise(ERR_ARGS);
+      break;
+    }
+    case V_VAR:
+      v.addr = pda();
+      break;
+    case V_ANY:
+      zpop_value();
+      break;
+    default: {
+      bcd_num x;
+      zpop_num(&x);
+      v.num = to_int(x);
+    }
+  }
+  return v;
+}
+
+// first character of a string option, or 0 when empty
+static char first_char(const io_value &v) {
+  return v.len ? char(zget1(v.addr)) : 0;
+}
+
+static void key_part_length(int64_t len) {
+  keydesc &k = iob.fm_keyd;
+  io.last_part = len < 0 ? 0 : int(len);
+  if (len == 0) return;
+  if (k.k_nparts >= NPARTS || len < 0 || len > MAXKEYSIZE) {
+    ioier(FE_KEYPART);
+    return;
+  }
+  k.k_part[k.k_nparts++] = keypart{0, short(len), CHARTYPE};
+}
+
+static void key_part_start(int64_t start) {
+  if (io.last_part < 0) {
+    ioier(FE_KEYPART);
+    return;
+  }
+  if ((start == 0) != (io.last_part == 0) || start < -32767 || start > 32767) {
+    ioier(FE_VALUE);
+    return;
+  }
+  if (io.last_part) iob.fm_keyd.k_part[iob.fm_keyd.k_nparts - 1].kp_start = short(start);
+}
+
+static void unit_option(int64_t n) {
+  iob.fm_lfn = int16_t(n < -1 || n > 32767 ? -1 : n);
+  if (n < 0 || n > zrfeq) {
+    io.bad_unit = true;
+    return;
+  }
+  fm_txflag_set(int(n));
+  io.marked = true;
+}
+
+// Carries out option n with value v.
+static void apply_option(int n, const io_value &v) {
+  switch (n) {
+    case 0:
+      io.reof = v.addr;
+      break;
+    case 1:
+      unit_option(v.num);
+      break;
+    case 2:
+      io.rerl = v.addr;
+      break;
+    case 3:
+      zrcar = v.num < 0 ? 0 : v.num > 100 ? 100 : int(v.num);
+      break;
+    case 4:
+      io.prompt = v.addr;
+      io.plen = v.len;
+      break;
+    case 5:
+      iob.fm_flag = int16_t(v.num);
+      iob.fm_keyd.k_flags = short(COMPRESS + v.num);
+      break;
+    case 6: {
+      zkeyd = v.addr;
+      zdesc d = zdesc_get(v.addr);
+      if (!(d.type & DSC_STR)) zraise(ERR_ARGS);
+      uint32_t len = zdesc_len(d);
+      if (!keep_copy(&io.key, d.addr, len)) ioier(FE_NOMEM);
+      iob.fm_key = reinterpret_cast<uint8_t *>(io.key.p);
+      iob.fm_klen = len;
+      break;
+    }
+    case 7:
+    case 13:
+      if (v.num == FM_RNUM_BAD) ioier(FE_VALUE);
+      iob.fm_rnum = v.num;
+      break;
+    case 8:
+      iob.fm_lock = v.num != 0;
+      break;
+    case 9: {
+      char m = first_char(v);
+      if (m != 'S' && m != 'R' && m != 'P') ioier(FE_VALUE);
+      iob.fm_mode = m;
+      break;
+    }
+    case 10:
+      if (v.num < 0 || v.num > 32767) ioier(FE_VALUE);
+      iob.fm_unit = int16_t(v.num < 0 || v.num > 32767 ? -1 : v.num);
+      break;
+    case 14:
+      if (v.num < 0) ioier(FE_VALUE);
+      iob.fm_rlen = v.num < 0 ? 0 : size_t(v.num);
+      break;
+    case 15:
+      key_part_length(v.num);
+      break;
+    case 17:
+      iob.fm_org = v.len ? first_char(v) : ' ';
+      break;
+    case 18:
+      if (!keep_copy(&io.fmt, v.addr, v.len)) ioier(FE_NOMEM);
+      zrfsp = io.fmt.p;
+      zrfsc = v.len;
+      break;
+    case 19:
+      ioier(FE_VALUE);
+      break;
+    case 21:
+      key_part_start(v.num);
+      break;
+    case 22: {
+      zdesc d = zdesc_get(v.addr);
+      if (d.type & DSC_STR) zraise(ERR_ARGS);
+      bcd_num x;
+      std::memcpy(&x, zat(d.addr, 8), 8);
+      iob.fm_knum = int16_t(to_int(x));
+      io.knum_var = v.addr;
+      break;
+    }
+    default:
+      break;  // 11, 12 (taken when popped), 16
+  }
+  if (n != 15) io.last_part = -1;
+}
+
+// Resets the statement registers for a new statement.
+static void reset_statement(int op) {
+  std::free(iob.fm_filename);
+  iob = fm_callblock{};
+  iob.fm_lfn = 255;
+  iob.fm_mode = 'S';
+  iob.fm_org = op == FMOP_CREATE ? 'U' : ' ';
+  iob.fm_lock = 1;
+  iob.fm_keyd.k_flags = COMPRESS;
+  iob.fm_data = iobuf + 1;
+  std::memset(io.ioppv, 0, sizeof io.ioppv);
+  zrerf = zrerf_lock = 0;
+  zrcar = 1;
+  zkeyd = 0;
+  zrfsp = nullptr;
+  zrfsc = 0;
+  io.reof = io.rerl = io.prompt = io.plen = io.knum_var = 0;
+  io.bad_unit = false;
+  io.last_part = -1;
+  io.dest = TO_NONE;
+  io.out = 0;
+  if (io.marked) fm_txflag_clr(-1);
+  io.marked = false;
+}
+
+// Reads the option bytes, pops their values (the last listed is on top)
+// and applies them in the order listed.
+static void read_options(int op, int count) {
+  uint8_t opts[255];
+  for (int i = 0; i < count; i++) {
+    opts[i] = uint8_t(zfetch());
+    if (opts[i] == 20 || opts[i] >= 23) zraise(ERR_BADCODE);
+  }
+  io_value vals[255];
+  for (int i = count - 1; i >= 0; i--) vals[i] = pop_value(opts[i]);
+  for (int i = 0; i < count; i++) {
+    int n = opts[i];
+    bool repeatable = n == 15 || n == 21 || (op == FMOP_BEGIN && n == 1);
+    if (io.ioppv[n] && !repeatable) ioier(FE_VALUE);
+    io.ioppv[n] = 128;
+    apply_option(n, vals[i]);
+  }
+}
+
+static bool given(int n) {
+  return io.ioppv[n] != 0;
+}
+
+// The permission check of list (see the head of this file); 61 or 66.
+static void iocrp(const char *list) {
+  for (int n = 0; n < NOPTS; n++)
+    if (given(n) && !std::strchr(list, '@' + n)) {
+      ioier(FE_VALUE);
+      return;
+    }
+  for (const char *p = list; *p; p++)
+    if (p[1] == '!' && !given(*p - '@')) {
+      ioier(FE_VALUE);
+      return;
+    }
+  size_t l = std::strlen(list);
+  if (l && list[l - 1] == '?' && given(1) && (iob.fm_lfn == 0 || iob.fm_lfn == 255))
+    ioier(FE_NEEDFILE);
+}
+
+// A key named both by number and by parts is 65.
+static void iocrp2() {
+  if (given(22) && (given(15) || given(21))) ioier(FE_CONFLICT);
+}
+
+// Runs the request through the file layer; its error is the statement's.
+static int run_fm(int opcode) {
+  if (zrerf) return zrerf;
+  iob.fm_opcode = char(opcode);
+  int r = fm(&iob);
+  std::free(iob.fm_filename);
+  iob.fm_filename = nullptr;
+  if (r) ioier(r);
+  return r;
+}
+
+// --- phase 1: the operations ------------------------------------------------
+
+static void terminal_input() {
+  io.dest = TO_TERMINAL;
+  io.out = 0;
+  zrfdp = reinterpret_cast<uint8_t *>(zrlin);
+  zrfdc = 0;
+  if (zrerf) return;
+  if (io.plen) zoutnc(reinterpret_cast<const char *>(zat(io.prompt, io.plen)), int(io.plen));
+  int n = zinlin(iob.fm_flag);
+  if (n < 0) {
+    ioier(FE_IO);
+    return;
+  }
+  zrfdc = n;
+}
+
+static void terminal_output() {
+  io.dest = TO_TERMINAL;
+  io.out = 1;
+  zrfdp = iobuf + 1;
+  zrfdc = FM_RECBUF;
+}
+
+// Selects the unit of a READ or WRITE and points the record cursor at the
+// record area of its file.
+static bool select_record() {
+  io.dest = TO_FILE;
+  zrfdp = iobuf + 1;
+  zrfdc = 0;
+  if (run_fm(FMOP_SELECT)) return false;
+  const oftentry *e = fm_sel.entry;
+  uint8_t *data = e->pftype == 'I' ? e->pkbuf + e->pklen : iobuf + 1;
+  io.cap = e->pftype == 'I' ? e->prlen : size_t(FM_RECBUF);
+  if (given(6) && (iob.fm_mode == 'S' || iob.fm_mode == 'P')) {
+    zdesc d = zdesc_get(zkeyd);
+    iob.fm_klen = d.dim1;
+    if (d.type & DSC_PAD) std::memset(zat(d.addr, d.dim1), ' ', d.dim1);
+  }
+  iob.fm_data = data;
+  zrfdp = data;
+  return true;
+}
+
+static void file_read() {
+  io.out = 0;
+  if (!select_record()) return;
+  iob.fm_rlen = io.cap;
+  iob.fm_opcode = FMOP_READ;
+  int r = fm(&iob);
+  if (r == FE_RECLOCK) {  // the record is delivered; the error comes at the end
+    if (!zrerf_lock) zrerf_lock = r;
+  } else if (r) {
+    ioier(r);
+  }
+  zrfdc = r == 0 || r == FE_RECLOCK ? int(iob.fm_rlen) : 0;
+}
+
+static void file_write() {
+  io.out = 1;
+  if (!select_record()) return;
+  zrfdc = int(io.cap);
+}
+
+static void printer_open() {
+  if (zrerf) return;
+  if (zprlck) {
+    ioier(FE_LOCKED);
+    return;
+  }
+  // TEMPORARY: the printer takes its mode from zrrpo until lp.h names
+  // the mode register the OPEN statement sets.
+  int saved = zrrpo;
+  if (given(5)) zrrpo = iob.fm_flag;
+  zoppr();
+  zrrpo = saved;
+}
+
+static void printer_close() {
+  if (zrerf) return;
+  if (!zprlck) {
+    ioier(FE_NOTOPEN);
+    return;
+  }
+  zclpr();
+}
+
+// The operation of the statement, after its options.
+static void dispatch(int op) {
+  int16_t unit = iob.fm_lfn;
+  switch (op) {
+    case 0:  // READ
+      if (unit == 255) {
+        iocrp("ABCDET");
+        terminal_input();
+      } else {
+        iocrp("@A!BFGHIRTV");
+        file_read();
+      }
+      return;
+    case 1:  // PRINT
+      iocrp("BCT");
+      terminal_output();
+      return;
+    case 2:  // INPUT
+      iocrp("BCDET");
+      terminal_input();
+      return;
+    case 3:  // WRITE
+      if (unit == 255) {
+        iocrp("ABCT");
+        terminal_output();
+      } else if (unit == 0) {
+        iocrp("@A!BCRT");
+        io.dest = TO_PRINTER;
+        io.out = 1;
+        zrfdp = iobuf + 1;
+        if (!zprlck) ioier(FE_NOTOPEN);
+      } else {
+        iocrp("@A!BFGHIRTV");
+        file_write();
+      }
+      return;
+    case FMOP_DELETE:
+    case FMOP_UNLOCK:
+    case FMOP_DATE:
+      iocrp("A!B?");
+      run_fm(op);
+      return;
+    case FMOP_BEGIN:
+      iocrp("A!B?");
+      if (io.bad_unit) ioier(FE_VALUE);
+      run_fm(op);
+      return;
+    case FMOP_REWIND:
+      iocrp("A!BIOUV?");
+      iocrp2();
+      run_fm(op);
+      return;
+    case FMOP_CREATE:
+      iocrp(iob.fm_org == 'I' ? "ABJKL!MN!O!PQ!?" : "BJL!MN!PQ?");
+      if (iob.fm_flag > 1) ioier(FE_CONFLICT);
+      run_fm(op);
+      return;
+    case FMOP_OPEN:
+      if (unit == 0) {
+        iocrp("A!BEL");
+        printer_open();
+      } else {
+        iocrp(iob.fm_org == 'I' ? "A!BEJKL!Q!?" : "A!BEJL!NQ");
+        run_fm(op);
+      }
+      return;
+    case FMOP_CLOSE:
+      if (unit == 0) {
+        iocrp("A!B");
+        printer_close();
+      } else {
+        iocrp("A!BE");
+        run_fm(op);
+      }
+      return;
+    case FMOP_RENAME:
+      iocrp("A!BL!?");
+      run_fm(op);
+      return;
+    case FMOP_ADDINDEX: {
+      iocrp("A!BEO!U!V?");
+      iocrp2();
+      if (iob.fm_flag > 1) ioier(FE_CONFLICT);
+      if (run_fm(op) == 0 && io.knum_var) rnv(io.knum_var, iob.fm_knum);
+      return;
+    }
+    case FMOP_DELINDEX:
+      iocrp("A!BOUV?");
+      iocrp2();
+      run_fm(op);
+      return;
+    case FMOP_COMMIT:
+    case FMOP_ROLLBACK:
+      iocrp("B");
+      run_fm(op);
+      return;
+    default:
+      zraise(ERR_BADCODE);
+  }
+}
+
+void ioinit() {
+  uint32_t stmt = zp.preg - 1 - zm.zrbas;
+  if (zrfdp) zraise(ERR_IOBUSY);
+  int op = int(zfetch());
+  int count = int(zfetch());
+  if (op == 14 || op > FMOP_ROLLBACK) zraise(ERR_BADCODE);
+  reset_statement(op);
+  io.op = op;
+  io.stmt = stmt;
+  read_options(op, count);
+  dispatch(op);
+}
+
+// --- phase 2: the items -----------------------------------------------------
+
+void ftpnd(int ch) {
+  switch (io.dest) {
+    case TO_TERMINAL:
+      zoutc(ch);
+      return;
+    case TO_PRINTER:
+      char_to_lp(ch);
+      return;
+    default:
+      if (zrfdc <= 0 || !zrfdp) {
+        ioier(FE_DATA);
+        return;
+      }
+      *zrfdp++ = uint8_t(ch);
+      zrfdc--;
+  }
+}
+
+// writes n bytes of item output to the statement's unit
+static void put_bytes(const uint8_t *p, uint32_t n) {
+  if (io.dest == TO_TERMINAL) {
+    zoutnc(reinterpret_cast<const char *>(p), int(n));
+  } else if (io.dest == TO_FILE) {
+    uint32_t room = zrfdc > 0 ? uint32_t(zrfdc) : 0, take = n < room ? n : room;
+    std::memcpy(zrfdp, p, take);
+    zrfdp += take;
+    zrfdc -= int(take);
+    if (take < n) ioier(FE_DATA);
+  } else {
+    for (uint32_t i = 0; i < n; i++) ftpnd(p[i]);
+  }
+}
+
+void zionbr() {
+  if (zrerf || !zrfdp) {
+    zpop_value();
+    return;
+  }
+  if (io.out) {
+    bcd_num x;
+    zpop_num(&x);
+    if (zrfsp) {
+      fmtnout(&x);
+      return;
+    }
+    char text[ZFNS_MAX + 1];
+    text[0] = ' ';
+    fsns = text + 1;
+    int n = zfns(&x);
+    put_bytes(reinterpret_cast<const uint8_t *>(text), uint32_t(n + 1));
+    return;
+  }
+  uint32_t desc = pda();
+  zdesc d = zdesc_get(desc);
+  if (d.type & DSC_STR) zraise(ERR_ARGS);
+  if (zrfsp) {
+    fmtnin();
+  } else {
+    fsns = reinterpret_cast<char *>(zrfdp);
+    fsnl = unsigned(zrfdc > 0 ? zrfdc : 0);
+    if (zfsn()) {
+      ioier(FE_DATA);
+      return;
+    }
+    zrfdp = reinterpret_cast<uint8_t *>(fsns);
+    zrfdc = int(fsnl);
+  }
+  if (!zrerf) std::memcpy(zat(d.addr, 8), &fsnp, 8);
+}
+
+void ziostr() {
+  if (zrerf || !zrfdp) {
+    zpop_value();
+    return;
+  }
+  if (io.out) {
+    uint32_t len, data;
+    if (!(zpopst(&len, &data) & DSC_STR)) zraise(ERR_ARGS);
+    const uint8_t *p = zat(data, len);
+    if (zrfsp)
+      fmtsout(p, len);
+    else
+      put_bytes(p, len);
+    return;
+  }
+  uint32_t desc = pda();
+  zdesc d = zdesc_get(desc);
+  if (!(d.type & DSC_STR)) zraise(ERR_ARGS);
+  uint8_t *dst = zat(d.addr, d.dim1);
+  if (zrfsp) {
+    fmtsin(desc, dst, d.dim1);
+    return;
+  }
+  uint32_t left = zrfdc > 0 ? uint32_t(zrfdc) : 0, take = d.dim1 < left ? d.dim1 : left;
+  std::memcpy(dst, zrfdp, take);
+  zrfdp += take;
+  zrfdc -= int(take);
+  if (d.type & DSC_PAD) {
+    std::memset(dst + take, ' ', d.dim1 - take);
+  } else {
+    d.dim2 = take;
+    zdesc_put(desc, d);
+  }
+}
+
+// --- phase 3 ----------------------------------------------------------------
+
+// The end of output: line ends, or the record written.
+static void iofdb() {
+  static const char CRLF[2] = {'\r', '\n'};
+  switch (io.dest) {
+    case TO_TERMINAL:
+      for (int i = 0; i < zrcar; i++) zoutnc(CRLF, 2);
+      return;
+    case TO_PRINTER:
+      for (int i = 0; i < zrcar; i++) {
+        char_to_lp('\r');
+        char_to_lp('\n');
+      }
+      lpflush(0);
+      return;
+    case TO_FILE:
+      iob.fm_rlen = io.cap - size_t(zrfdc > 0 ? zrfdc : 0);
+      run_fm(FMOP_WRITE);
+      return;
+    default:
+      return;
+  }
+}
+
+void ioterm() {
+  if (io.dest == TO_TERMINAL) zflush(0);
+  if (!zrerf && (io.out || io.dest == TO_TERMINAL)) iofdb();
+  int err = zrerf ? zrerf : zrerf_lock;
+  zrerf = err;
+  io_abandon();
+  if (!err) return;
+  erraddr = io.stmt;
+  if (err == FE_EOF && given(0))
+    zp.preg = zm.zrbas + io.reof;
+  else if (given(2))
+    zp.preg = zm.zrbas + io.rerl;
+  else
+    zraise(err);
+}
