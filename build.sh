@@ -71,7 +71,7 @@ case "${1:-}" in
   release) release -DQUILLON_PEERS=ON; run_tests build/release ;;
   sanitize) sanitize; run_tests build/sanitize ;;
   bench)
-    need lua5.4 python3 libsqlite3-dev libdb5.3-dev
+    need lua5.4 python3 libsqlite3-dev libdb5.3-dev gnucobol3
     release -DQUILLON_PEERS=ON
     "$top/bench/run.sh" "$top/build/release"
     ;;

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 
 #include "run/files/names.h"
 #include "run/files/qx.h"
@@ -25,7 +26,11 @@ void vxselect() {
   oftentry *e = &oftable[n - 1];
   fm_sel.entry = e;
   fm_sel.xclusiv = e->inuse == -1;
-  std::snprintf(errfile, sizeof errfile, "%s", e->pfname ? e->pfname : "");
+  const char *name = e->pfname ? e->pfname : "";
+  size_t len = std::strlen(name);
+  if (len >= sizeof errfile) len = sizeof errfile - 1;
+  std::memcpy(errfile, name, len);
+  errfile[len] = 0;
 }
 
 void vxerxit(int num) {

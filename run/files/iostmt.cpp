@@ -47,7 +47,6 @@ unsigned zrfsc;
 uint8_t *zrfdp;
 int zrfdc;
 
-constexpr int NOPTS = 27;         // option numbers 0..26
 constexpr int ERR_IOBUSY = 110;   // a statement began while the record buffer is in use
 constexpr int NAME_MAX_IO = 510;  // longest file name taken from a statement
 
@@ -71,16 +70,18 @@ struct io_state {
   uint32_t stmt;          // code address of its opcode
   int dest;               // TO_*
   int out;                // 1 items are written, 0 read
-  uint8_t ioppv[NOPTS];   // 128 when the option was given
+  uint32_t given;         // bit n: option n was given
   uint32_t reof, rerl;    // EOF and ERR labels (code addresses)
   uint32_t prompt, plen;  // prompt string in the image
   bool bad_unit;          // the unit option is outside 0..F
-  bool marked;            // some unit carries a transaction mark
+  int nmarked;            // units marked for the transaction, -1: too many to list
+  int16_t marked[8];      // the units marked
   int last_part;          // the last option processed was 15: its length, else -1
   size_t cap;             // record room of a WRITE to a file
   io_copy fmt;            // copy of the FMT string
   io_copy key;            // copy of the KEY value
   uint32_t knum_var;      // descriptor of the key number variable, 0 none
+  bool active;            // between ioinit and ioterm
 };
 static io_state io;
 
@@ -90,6 +91,7 @@ int ioier(int n) {
 }
 
 void io_abandon() {
+  io.active = false;
   zrfdp = nullptr;
   zrfsp = nullptr;
   zpreg_IOI = 0;
@@ -212,7 +214,10 @@ static void unit_option(int64_t n) {
     return;
   }
   fm_txflag_set(int(n));
-  io.marked = true;
+  if (io.nmarked >= 0 && io.nmarked < 8)
+    io.marked[io.nmarked++] = int16_t(n);
+  else
+    io.nmarked = -1;
 }
 
 // Carries out option n with value v.
@@ -303,16 +308,24 @@ static void apply_option(int n, const io_value &v) {
 }
 
 // Resets the statement registers for a new statement.
+// (Field by field: the key parts past k_nparts and the status fields are
+// not read before they are set.)
 static void reset_statement(int op) {
   std::free(iob.fm_filename);
-  iob = fm_callblock{};
+  iob.fm_filename = nullptr;
   iob.fm_lfn = 255;
+  iob.fm_unit = 0;
+  iob.fm_rnum = 0;
+  iob.fm_rlen = iob.fm_klen = 0;
+  iob.fm_knum = iob.fm_flag = 0;
+  iob.fm_keyd.k_flags = COMPRESS;
+  iob.fm_keyd.k_nparts = 0;
+  iob.fm_key = nullptr;
+  iob.fm_data = iobuf + 1;
   iob.fm_mode = 'S';
   iob.fm_org = op == FMOP_CREATE ? 'U' : ' ';
   iob.fm_lock = 1;
-  iob.fm_keyd.k_flags = COMPRESS;
-  iob.fm_data = iobuf + 1;
-  std::memset(io.ioppv, 0, sizeof io.ioppv);
+  io.given = 0;
   zrerf = zrerf_lock = 0;
   zrcar = 1;
   zkeyd = 0;
@@ -323,8 +336,9 @@ static void reset_statement(int op) {
   io.last_part = -1;
   io.dest = TO_NONE;
   io.out = 0;
-  if (io.marked) fm_txflag_clr(-1);
-  io.marked = false;
+  if (io.nmarked < 0) fm_txflag_clr(-1);
+  for (int i = 0; i < io.nmarked; i++) fm_txflag_clr(io.marked[i]);
+  io.nmarked = 0;
 }
 
 // Reads the option bytes, pops their values (the last listed is on top)
@@ -340,30 +354,42 @@ static void read_options(int op, int count) {
   for (int i = 0; i < count; i++) {
     int n = opts[i];
     bool repeatable = n == 15 || n == 21 || (op == FMOP_BEGIN && n == 1);
-    if (io.ioppv[n] && !repeatable) ioier(FE_VALUE);
-    io.ioppv[n] = 128;
+    if (io.given & 1u << n && !repeatable) ioier(FE_VALUE);
+    io.given |= 1u << n;
     apply_option(n, vals[i]);
   }
 }
 
 static bool given(int n) {
-  return io.ioppv[n] != 0;
+  return io.given & 1u << n;
 }
 
-// The permission check of list (see the head of this file); 61 or 66.
-static void iocrp(const char *list) {
-  for (int n = 0; n < NOPTS; n++)
-    if (given(n) && !std::strchr(list, '@' + n)) {
-      ioier(FE_VALUE);
-      return;
+// A permission list (see the head of this file) as bit masks.
+struct io_perm {
+  uint32_t allowed;   // bit n: option n may be given
+  uint32_t required;  // bit n: option n must be given
+  bool data_unit;     // a unit given must be a data file
+};
+
+consteval io_perm perm(const char *list) {
+  io_perm p = {0, 0, false};
+  for (const char *c = list; *c; c++) {
+    if (*c == '?') {
+      p.data_unit = true;
+    } else if (*c == '!') {
+      p.required |= 1u << (c[-1] - '@');
+    } else {
+      p.allowed |= 1u << (*c - '@');
     }
-  for (const char *p = list; *p; p++)
-    if (p[1] == '!' && !given(*p - '@')) {
-      ioier(FE_VALUE);
-      return;
-    }
-  size_t l = std::strlen(list);
-  if (l && list[l - 1] == '?' && given(1) && (iob.fm_lfn == 0 || iob.fm_lfn == 255))
+  }
+  return p;
+}
+
+// The permission check of an operation's list; 61 or 66.
+static void iocrp(io_perm p) {
+  if (io.given & ~p.allowed || (io.given & p.required) != p.required)
+    ioier(FE_VALUE);
+  else if (p.data_unit && given(1) && (iob.fm_lfn == 0 || iob.fm_lfn == 255))
     ioier(FE_NEEDFILE);
 }
 
@@ -476,94 +502,94 @@ static void dispatch(int op) {
   switch (op) {
     case 0:  // READ
       if (unit == 255) {
-        iocrp("ABCDET");
+        iocrp(perm("ABCDET"));
         terminal_input();
       } else {
-        iocrp("@A!BFGHIRTV");
+        iocrp(perm("@A!BFGHIRTV"));
         file_read();
       }
       return;
     case 1:  // PRINT
-      iocrp("BCT");
+      iocrp(perm("BCT"));
       terminal_output();
       return;
     case 2:  // INPUT
-      iocrp("BCDET");
+      iocrp(perm("BCDET"));
       terminal_input();
       return;
     case 3:  // WRITE
       if (unit == 255) {
-        iocrp("ABCT");
+        iocrp(perm("ABCT"));
         terminal_output();
       } else if (unit == 0) {
-        iocrp("@A!BCRT");
+        iocrp(perm("@A!BCRT"));
         io.dest = TO_PRINTER;
         io.out = 1;
         zrfdp = iobuf + 1;
         if (!zprlck) ioier(FE_NOTOPEN);
       } else {
-        iocrp("@A!BFGHIRTV");
+        iocrp(perm("@A!BFGHIRTV"));
         file_write();
       }
       return;
     case FMOP_DELETE:
     case FMOP_UNLOCK:
     case FMOP_DATE:
-      iocrp("A!B?");
+      iocrp(perm("A!B?"));
       run_fm(op);
       return;
     case FMOP_BEGIN:
-      iocrp("A!B?");
+      iocrp(perm("A!B?"));
       if (io.bad_unit) ioier(FE_VALUE);
       run_fm(op);
       return;
     case FMOP_REWIND:
-      iocrp("A!BIOUV?");
+      iocrp(perm("A!BIOUV?"));
       iocrp2();
       run_fm(op);
       return;
     case FMOP_CREATE:
-      iocrp(iob.fm_org == 'I' ? "ABJKL!MN!O!PQ!?" : "BJL!MN!PQ?");
+      iocrp(iob.fm_org == 'I' ? perm("ABJKL!MN!O!PQ!?") : perm("BJL!MN!PQ?"));
       if (iob.fm_flag > 1) ioier(FE_CONFLICT);
       run_fm(op);
       return;
     case FMOP_OPEN:
       if (unit == 0) {
-        iocrp("A!BEL");
+        iocrp(perm("A!BEL"));
         printer_open();
       } else {
-        iocrp(iob.fm_org == 'I' ? "A!BEJKL!Q!?" : "A!BEJL!NQ");
+        iocrp(iob.fm_org == 'I' ? perm("A!BEJKL!Q!?") : perm("A!BEJL!NQ"));
         run_fm(op);
       }
       return;
     case FMOP_CLOSE:
       if (unit == 0) {
-        iocrp("A!B");
+        iocrp(perm("A!B"));
         printer_close();
       } else {
-        iocrp("A!BE");
+        iocrp(perm("A!BE"));
         run_fm(op);
       }
       return;
     case FMOP_RENAME:
-      iocrp("A!BL!?");
+      iocrp(perm("A!BL!?"));
       run_fm(op);
       return;
     case FMOP_ADDINDEX: {
-      iocrp("A!BEO!U!V?");
+      iocrp(perm("A!BEO!U!V?"));
       iocrp2();
       if (iob.fm_flag > 1) ioier(FE_CONFLICT);
       if (run_fm(op) == 0 && io.knum_var) rnv(io.knum_var, iob.fm_knum);
       return;
     }
     case FMOP_DELINDEX:
-      iocrp("A!BOUV?");
+      iocrp(perm("A!BOUV?"));
       iocrp2();
       run_fm(op);
       return;
     case FMOP_COMMIT:
     case FMOP_ROLLBACK:
-      iocrp("B");
+      iocrp(perm("B"));
       run_fm(op);
       return;
     default:
@@ -578,6 +604,7 @@ void ioinit() {
   int count = int(zfetch());
   if (op == 14 || op > FMOP_ROLLBACK) zraise(ERR_BADCODE);
   reset_statement(op);
+  io.active = true;
   io.op = op;
   io.stmt = stmt;
   read_options(op, count);
@@ -619,7 +646,13 @@ static void put_bytes(const uint8_t *p, uint32_t n) {
   }
 }
 
+// An item or an end outside a statement is malformed p-code.
+static void need_statement() {
+  if (!io.active) zraise(ERR_BADCODE);
+}
+
 void zionbr() {
+  need_statement();
   if (zrerf || !zrfdp) {
     zpop_value();
     return;
@@ -657,6 +690,7 @@ void zionbr() {
 }
 
 void ziostr() {
+  need_statement();
   if (zrerf || !zrfdp) {
     zpop_value();
     return;
@@ -717,6 +751,7 @@ static void iofdb() {
 }
 
 void ioterm() {
+  need_statement();
   if (io.dest == TO_TERMINAL) zflush(0);
   if (!zrerf && (io.out || io.dest == TO_TERMINAL)) iofdb();
   int err = zrerf ? zrerf : zrerf_lock;

@@ -288,7 +288,9 @@ void qxrename() {
     if (isrename(e->pfname, target) < 0) {
       int err = iserrno;
       errno = 0;
-      vxerxit(err == EEXIST ? FE_EXISTS : err >= 100 ? fm_isam_error(err) : change_error(err, true));
+      vxerxit(err == EEXIST ? FE_EXISTS
+              : err >= 100  ? fm_isam_error(err)
+                            : change_error(err, true));
     }
   } else {
     if (fsys.link(e->pfname, target) < 0) {

@@ -42,7 +42,6 @@ struct fm_stream {
   bool writing;    // the buffer holds bytes to write, not bytes read
 };
 
-
 static fm_stream *stream_of(oftentry *e) {
   if (e->pstream) return e->pstream;
   auto *s = static_cast<fm_stream *>(std::calloc(1, sizeof(fm_stream)));

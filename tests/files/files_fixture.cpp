@@ -156,7 +156,9 @@ int files_fixture::read(int lfn, std::string *out, char mode, int64_t rnum, int 
   cb.fm_rnum = rnum;
   cb.fm_lock = char(lock);
   r = request(cb);
-  if (out) *out = r == 0 || r == FE_RECLOCK ? std::string(reinterpret_cast<char *>(iobuf + 1), cb.fm_rlen) : "";
+  if (out)
+    *out = r == 0 || r == FE_RECLOCK ? std::string(reinterpret_cast<char *>(iobuf + 1), cb.fm_rlen)
+                                     : "";
   return r;
 }
 

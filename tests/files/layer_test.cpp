@@ -4,8 +4,8 @@
 // opens through the engine, and the errors of failing system calls.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
@@ -57,7 +57,7 @@ TEST_F(layer, names_go_through_units_aliases_and_paths) {
   EXPECT_EQ(size_of("here"), 0);
   EXPECT_EQ(create(at("unit1/abs"), 'U'), 0);
   EXPECT_STREQ(errfile, at("unit1/abs").c_str());
-  EXPECT_EQ(open(1, "abs", 'U', 0), 0);  // the same file by its unit
+  EXPECT_EQ(open(1, "abs", 'U', 0), 0);               // the same file by its unit
   EXPECT_EQ(create("cust", 'S', 0, 0, 5), FE_NODIR);  // no unit5
   EXPECT_EQ(create("cust", 'S', 0, 0, -1), FE_NODIR);
   EXPECT_EQ(open(2, "cust", 'S', 0, 1), FE_NOTFOUND);
@@ -94,12 +94,24 @@ TEST_F(layer, open_checks_organisation_and_option) {
     int opt;
     int result;
   } rows[] = {
-      {"seq", ' ', 0, 0},          {"seq", 'S', 2, 0},          {"seq", 'U', 0, FE_OPTION},
-      {"un", 'S', 0, FE_OPTION},   {"un", 'U', 8, 0},           {"seq", 'R', 3, FE_OPTION},
-      {"seq", 'I', 0, FE_NOTISAM}, {"seq", 'Q', 0, FE_VALUE},   {"seq", 'S', 3, FE_OPTION},
-      {"seq", 'S', 99, FE_OPTION}, {"seq", 'S', 101, FE_OPTION}, {"rel", 'R', 0, FE_OPTION},
-      {"rel", 'S', 0, 0},          {"rel", 'R', 4, 0},          {"rel", 'R', 5, 0},
-      {"rel", 'S', 1, 0},          {"rel", 'R', 6, 0},          {"seq", 'S', -1, FE_OPTION},
+      {"seq", ' ', 0, 0},
+      {"seq", 'S', 2, 0},
+      {"seq", 'U', 0, FE_OPTION},
+      {"un", 'S', 0, FE_OPTION},
+      {"un", 'U', 8, 0},
+      {"seq", 'R', 3, FE_OPTION},
+      {"seq", 'I', 0, FE_NOTISAM},
+      {"seq", 'Q', 0, FE_VALUE},
+      {"seq", 'S', 3, FE_OPTION},
+      {"seq", 'S', 99, FE_OPTION},
+      {"seq", 'S', 101, FE_OPTION},
+      {"rel", 'R', 0, FE_OPTION},
+      {"rel", 'S', 0, 0},
+      {"rel", 'R', 4, 0},
+      {"rel", 'R', 5, 0},
+      {"rel", 'S', 1, 0},
+      {"rel", 'R', 6, 0},
+      {"seq", 'S', -1, FE_OPTION},
   };
   for (auto &r : rows) {
     EXPECT_EQ(open(1, r.name, r.org, r.opt), r.result) << r.name << " " << r.org << " " << r.opt;

@@ -110,13 +110,13 @@ TEST_F(locks, record_lock_refused_names_its_holder_and_moves_with_the_reader) {
   std::string got;
   EXPECT_EQ(read(1, &got, 'R', 5), FE_RECLOCK);
   EXPECT_EQ(lk_pid, p.pid);
-  EXPECT_EQ(got, "rec5");  // the data still comes
+  EXPECT_EQ(got, "rec5");                  // the data still comes
   EXPECT_EQ(read(1, &got, 'R', 5, 0), 0);  // without the lock option
   EXPECT_EQ(lk_pid, -1);
   EXPECT_EQ(write(1, "XXXX", 'R', 5), FE_RECLOCK);  // refused: nothing written
   EXPECT_EQ(contents("unit1/r.rae").substr(16, 4), "rec5");
   EXPECT_EQ(read(1, &got, 'R', 4), 0);  // another record is free
-  EXPECT_EQ(p.next(), 0);  // the peer moves to record 6 and lets 5 go
+  EXPECT_EQ(p.next(), 0);               // the peer moves to record 6 and lets 5 go
   EXPECT_EQ(read(1, &got, 'R', 5), 0);
   EXPECT_EQ(write(1, "new5", 'R', 5, 0), 0);
   EXPECT_EQ(contents("unit1/r.rae").substr(16, 4), "new5");

@@ -345,7 +345,8 @@ retry:
   std::string out = contents("cnt.rau");
   ASSERT_EQ(out.size(), 200u);
   for (int r = 0; r < 10; r++)
-    EXPECT_EQ(std::atoi(out.substr(size_t(r) * 20, 20).c_str()), RUNS * n / 10) << "record " << r + 1;
+    EXPECT_EQ(std::atoi(out.substr(size_t(r) * 20, 20).c_str()), RUNS * n / 10)
+        << "record " << r + 1;
 }
 
 // Writes records until the disk is full (the EOF label of the WRITE, so
@@ -495,7 +496,8 @@ TEST_F(runs, the_file_size_limit_gives_16_and_keeps_every_record_written) {
     int n = fill(*this, std::string("./lim") + org, org);
     setrlimit(RLIMIT_FSIZE, &old);
     signal(SIGXFSZ, was);
-    check_records(contents(std::string("lim") + org + (org[0] == 'S' ? ".saa" : ".rbo")), org[0], n);
+    check_records(contents(std::string("lim") + org + (org[0] == 'S' ? ".saa" : ".rbo")), org[0],
+                  n);
   }
 }
 

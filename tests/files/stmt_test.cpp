@@ -158,11 +158,17 @@ short:
 )"),
             0);
   EXPECT_EQ(str(2), "abc");
-  EXPECT_EQ(num(0), "12");  // the second record's first number
-  EXPECT_EQ(num(1), "-3.5");  // left from the first: "12,34" stops at ","
-  EXPECT_EQ(num(4), "1");  // 62 went to the ERR label
+  EXPECT_EQ(num(0), "12");      // the second record's first number
+  EXPECT_EQ(num(1), "-3.5");    // left from the first: "12,34" stops at ","
+  EXPECT_EQ(num(4), "1");       // 62 went to the ERR label
   EXPECT_EQ(str(3), "xy    ");  // a fixed string is padded
-  EXPECT_EQ(contents("d.saa"), "\x0b" "abc 12 -3.5" "\x05" "12,34" "\x02" "xy");
+  EXPECT_EQ(contents("d.saa"),
+            "\x0b"
+            "abc 12 -3.5"
+            "\x05"
+            "12,34"
+            "\x02"
+            "xy");
 }
 
 TEST_P(stmt, end_of_file_takes_the_eof_label_then_the_err_label_then_raises) {
@@ -217,30 +223,33 @@ TEST_P(stmt, options_and_permission_lists) {
     const char *code;
     int result;
   } rows[] = {
-      {"push 1\n push 1\n io read, A, A\n ioend", 61},        // given twice
-      {"push 1\n io print, T\n ioend", 102},                  // reserved option
-      {"push 1\n io print, S\n ioend", 61},                   // refused option
-      {"push 1\n io print, A\n ioend", 61},                   // not in PRINT's list
-      {"push 1\n io 14, A\n ioend", 102},                     // reserved operation
+      {"push 1\n push 1\n io read, A, A\n ioend", 61},  // given twice
+      {"push 1\n io print, T\n ioend", 102},            // reserved option
+      {"push 1\n io print, S\n ioend", 61},             // refused option
+      {"push 1\n io print, A\n ioend", 61},             // not in PRINT's list
+      {"push 1\n io 14, A\n ioend", 102},               // reserved operation
       {"push 1\n io 23\n ioend", 102},
-      {"push 1\n io print, 23\n ioend", 102},                  // unknown option
-      {"push 1\n io open, A\n ioend", 61},                    // name required
-      {"push 255\n io delete, A\n ioend", 66},                // needs a data file
+      {"push 1\n io print, 23\n ioend", 102},   // unknown option
+      {"push 1\n io open, A\n ioend", 61},      // name required
+      {"push 255\n io delete, A\n ioend", 66},  // needs a data file
       {"push 0\n io unlock, A\n ioend", 66},
-      {"push 5\n io delete, A\n ioend", 22},                  // not open
+      {"push 5\n io delete, A\n ioend", 22},  // not open
       {"push 1\n push 1\n push 2\n push x\n io rewind, A, O, U, V\n ioend", 65},
       {"push 1\n push 2\n push 3\n push 1\n io addindex, A, E, O, U\n ioend", 65},
-      {"push 1\n push 3\n io rewind, A, U\n ioend", 64},     // a start needs a length
+      {"push 1\n push 3\n io rewind, A, U\n ioend", 64},              // a start needs a length
       {"push 1\n push 0\n push 3\n io rewind, A, O, U\n ioend", 61},  // length 0, start 3
       {"push 1\n spush \"s\"\n push -1\n io open, A, L, J\n ioend", 61},
-      {"push 1\n spush \"s\"\n io open, A, L\n ioend\n push 1\n spush \"X\"\n io read, A, I\n ioend",
+      {"push 1\n spush \"s\"\n io open, A, L\n ioend\n push 1\n spush \"X\"\n io read, A, I\n "
+       "ioend",
        61},
       {"push 1\n spush \"s\"\n io open, A, L\n ioend\n push 1\n push 2147483647\n io read, A, G\n "
        "ioend",
        61},
-      {"push 1\n spush \"s\"\n io open, A, L\n ioend\n push 1\n spush \"R\"\n io read, A, I\n ioend",
+      {"push 1\n spush \"s\"\n io open, A, L\n ioend\n push 1\n spush \"R\"\n io read, A, I\n "
+       "ioend",
        19},
-      {"push 1\n spush \"r\"\n spush \"R\"\n push 3\n io open, A, L, Q, E\n ioend\n push 1\n push 0\n "
+      {"push 1\n spush \"r\"\n spush \"R\"\n push 3\n io open, A, L, Q, E\n ioend\n push 1\n push "
+       "0\n "
        "spush \"R\"\n io read, A, G, I\n ioend",
        2},
       {"push 1\n spush \"s\"\n push 1\n io open, A, L, E\n ioend\n push 1\n spush \"Z\"\n "
@@ -248,7 +257,8 @@ TEST_P(stmt, options_and_permission_lists) {
        63},
       {"push 0\n io close, A\n ioend", 22},  // the printer is not open
       {"push 0\n io write, A\n ioend", 22},
-      {"push 1\n spush \"s\"\n io open, A, L\n ioend\n push 1\n spush \"s\"\n io open, A, L\n ioend",
+      {"push 1\n spush \"s\"\n io open, A, L\n ioend\n push 1\n spush \"s\"\n io open, A, L\n "
+       "ioend",
        11},
       {"io commit\n ioend", 61},  // no transaction log
       {"push 1\n io begin, A\n ioend", 61},

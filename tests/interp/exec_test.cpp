@@ -327,7 +327,7 @@ TEST_P(exec, handler_table_follows_the_opcode_table) {
 // is malformed.
 TEST_P(exec, unbuilt_and_malformed_calls_end_the_run_cleanly) {
   for (std::vector<int> code :
-       std::vector<std::vector<int>>{{102, 0, 0}, {103}, {104}, {105}, {100}, {118, 70, 0}}) {
+       std::vector<std::vector<int>>{{102, 14, 0}, {103}, {104}, {105}, {100}, {118, 70, 0}}) {
     p.code.clear();
     for (int b : code) p.op({b});
     p.stop();

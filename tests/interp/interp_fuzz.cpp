@@ -7,17 +7,26 @@
 // a second time in the plain cycle (no cached stack entries, no joined
 // instructions), and both runs must leave the same result and image.
 //
+// File statements run for real, inside a scratch directory that is the
+// current directory: names that would leave it are refused, it is emptied
+// before every run, and standard input is empty.
+//
 // Input: byte 0 bit 0 24-bit p-code, bit 1 wide operand numbers; byte 1
 // the number of descriptors (mod 48); then 3 bytes per descriptor (type,
 // dim1, dim2); the rest is the code (at most 4000 bytes).
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "run/files/files.h"
+#include "run/files/fsys.h"
+#include "run/files/zioc.h"
 #include "run/interp/exec.h"
 #include "run/interp/image.h"
 #include "run/loader/zload.h"
@@ -26,6 +35,7 @@
 namespace {
 
 std::string path;
+std::string sandbox;  // the scratch directory of the file statements
 constexpr uint32_t TABLE = 512;  // descriptors, operand numbers 2 to 513
 bool comparable;                 // the last program's data cannot reach the stack
 
@@ -136,6 +146,30 @@ std::vector<uint8_t> program(const uint8_t *data, size_t size) {
   return file;
 }
 
+// names outside the scratch directory are refused
+bool outside(const char *name) {
+  return name[0] == '/' || std::strstr(name, "..") != nullptr;
+}
+DIR *sandbox_opendir(const char *name) {
+  if (outside(name)) return errno = EACCES, nullptr;
+  return opendir(name);
+}
+int sandbox_link(const char *from, const char *to) {
+  if (outside(from) || outside(to)) return errno = EACCES, -1;
+  return link(from, to);
+}
+
+// closes the program's files and removes what it created
+void empty_sandbox() {
+  zioc();
+  DIR *d = opendir(".");
+  if (!d) return;
+  while (struct dirent *e = readdir(d))
+    if (e->d_name[0] != '.' || (e->d_name[1] && (e->d_name[1] != '.' || e->d_name[2])))
+      unlink(e->d_name);
+  closedir(d);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
@@ -146,9 +180,15 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   path = name;
   nonstop = 1;
   zx_budget_for_test(5000);
-  int null = open("/dev/null", O_WRONLY);  // error reports go nowhere
-  if (null < 0 || dup2(null, 1) < 0) return 1;
+  int null = open("/dev/null", O_RDWR);  // error reports go nowhere, INPUT reads nothing
+  if (null < 0 || dup2(null, 1) < 0 || dup2(null, 0) < 0) return 1;
   close(null);
+  char dir[] = "/tmp/interp_fuzz_files_XXXXXX";
+  if (!mkdtemp(dir) || chdir(dir) != 0) return 1;
+  sandbox = dir;
+  fsys.opendir = sandbox_opendir;
+  fsys.link = sandbox_link;
+  if (fm_alloc_oftable(4) != 0) return 1;
   return zimage_alloc(250, 1, 0) == ZALLOC_OK ? 0 : 1;
 }
 
@@ -161,6 +201,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::fclose(f);
   auto run = [&](bool plain, int *result, uint32_t *bottom) {
     std::memset(zm.zu, 0, zm.size);  // a fresh image for every program
+    empty_sandbox();
     zl.pcodeVersion = PCODE_NONE;
     if (zload(path.c_str(), 0, int(path.size()), 0) != ZL_OK) return false;
     *bottom = zp.stkp;
