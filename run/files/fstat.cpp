@@ -59,7 +59,7 @@ static int64_t indexed_capacity(size_t reclen, size_t keylen) {
 
 void zfstat(int count) {
   if (count < 6 || count > 8) zraise(ERR_ARGS);
-  if (zrfdp) zraise(ERR_IOBUSY);
+  if (io_busy()) zraise(ERR_IOBUSY);
   uint32_t name = count == 8 ? pda() : 0;
   uint32_t date = count >= 7 ? pda() : 0;
   uint32_t n3 = pda(), n2 = pda(), n1 = pda(), type = pda(), fmt = pda();
@@ -102,7 +102,7 @@ void zfstat(int count) {
 
 void zustat(int count) {
   if (count != 3) zraise(ERR_ARGS);
-  if (zrfdp) zraise(ERR_IOBUSY);
+  if (io_busy()) zraise(ERR_IOBUSY);
   uint32_t num = pda(), type = pda();
   fm_callblock cb = {};
   cb.fm_unit = popped_unit();

@@ -25,11 +25,11 @@
 
 #include "run/files/fm.h"
 #include "run/files/iohelp.h"
-#include "run/files/recfmt.h"
 #include "run/interp/image.h"
 #include "run/interp/zops.h"
 #include "run/interp/zreport.h"
 #include "run/numeric/zconv.h"
+#include "run/numeric/zfmt.h"
 #include "run/numeric/zinlin.h"
 #include "run/startup/settings.h"
 #include "run/terminal/lp.h"
@@ -42,10 +42,6 @@ int zrerf_lock;
 int zrcar = 1;
 uint32_t zkeyd;
 uint32_t zpreg_IOI;
-const char *zrfsp;
-unsigned zrfsc;
-uint8_t *zrfdp;
-int zrfdc;
 
 constexpr int ERR_IOBUSY = 110;   // a statement began while the record buffer is in use
 constexpr int NAME_MAX_IO = 510;  // longest file name taken from a statement
@@ -94,7 +90,17 @@ void io_abandon() {
   io.active = false;
   zrfdp = nullptr;
   zrfsp = nullptr;
+  zrfout = nullptr;
   zpreg_IOI = 0;
+}
+
+bool io_busy() {
+  return io.active;
+}
+
+// points the record cursor at p
+static void set_cursor(uint8_t *p) {
+  zrfdp = reinterpret_cast<char *>(p);
 }
 
 // copies n bytes of the image at addr into c; false without memory
@@ -336,6 +342,7 @@ static void reset_statement(int op) {
   io.last_part = -1;
   io.dest = TO_NONE;
   io.out = 0;
+  lp_ioerr = 0;
   if (io.nmarked < 0) fm_txflag_clr(-1);
   for (int i = 0; i < io.nmarked; i++) fm_txflag_clr(io.marked[i]);
   io.nmarked = 0;
@@ -414,7 +421,7 @@ static int run_fm(int opcode) {
 static void terminal_input() {
   io.dest = TO_TERMINAL;
   io.out = 0;
-  zrfdp = reinterpret_cast<uint8_t *>(zrlin);
+  zrfdp = zrlin;
   zrfdc = 0;
   if (zrerf) return;
   if (io.plen) zoutnc(reinterpret_cast<const char *>(zat(io.prompt, io.plen)), int(io.plen));
@@ -429,7 +436,7 @@ static void terminal_input() {
 static void terminal_output() {
   io.dest = TO_TERMINAL;
   io.out = 1;
-  zrfdp = iobuf + 1;
+  set_cursor(iobuf + 1);
   zrfdc = FM_RECBUF;
 }
 
@@ -437,7 +444,7 @@ static void terminal_output() {
 // record area of its file.
 static bool select_record() {
   io.dest = TO_FILE;
-  zrfdp = iobuf + 1;
+  set_cursor(iobuf + 1);
   zrfdc = 0;
   if (run_fm(FMOP_SELECT)) return false;
   const oftentry *e = fm_sel.entry;
@@ -449,7 +456,7 @@ static bool select_record() {
     if (d.type & DSC_PAD) std::memset(zat(d.addr, d.dim1), ' ', d.dim1);
   }
   iob.fm_data = data;
-  zrfdp = data;
+  set_cursor(data);
   return true;
 }
 
@@ -473,18 +480,29 @@ static void file_write() {
   zrfdc = int(io.cap);
 }
 
+// the printer's I/O error becomes the statement's
+static void printer_error() {
+  if (lp_ioerr) ioier(lp_ioerr);
+  lp_ioerr = 0;
+}
+
+// the written bytes of FMT fields, to the printer
+static int printer_byte(int ch) {
+  char_to_lp(ch);
+  return 0;
+}
+
 static void printer_open() {
   if (zrerf) return;
   if (zprlck) {
     ioier(FE_LOCKED);
     return;
   }
-  // TEMPORARY: the printer takes its mode from zrrpo until lp.h names
-  // the mode register the OPEN statement sets.
-  int saved = zrrpo;
-  if (given(5)) zrrpo = iob.fm_flag;
+  zrrmp = given(5) ? iob.fm_flag : zrrpo;
+  lp_openname = iob.fm_filename;
   zoppr();
-  zrrpo = saved;
+  lp_openname = nullptr;
+  printer_error();
 }
 
 static void printer_close() {
@@ -525,7 +543,8 @@ static void dispatch(int op) {
         iocrp(perm("@A!BCRT"));
         io.dest = TO_PRINTER;
         io.out = 1;
-        zrfdp = iobuf + 1;
+        set_cursor(iobuf + 1);
+        zrfout = printer_byte;
         if (!zprlck) ioier(FE_NOTOPEN);
       } else {
         iocrp(perm("@A!BFGHIRTV"));
@@ -599,7 +618,7 @@ static void dispatch(int op) {
 
 void ioinit() {
   uint32_t stmt = zp.preg - 1 - zm.zrbas;
-  if (zrfdp) zraise(ERR_IOBUSY);
+  if (io.active) zraise(ERR_IOBUSY);
   int op = int(zfetch());
   int count = int(zfetch());
   if (op == 14 || op > FMOP_ROLLBACK) zraise(ERR_BADCODE);
@@ -613,6 +632,11 @@ void ioinit() {
 
 // --- phase 2: the items -----------------------------------------------------
 
+// TEMPORARY: in printer mode 3 (the pager on the screen) the bytes of 128
+// and above whose character class is a line-drawing or attribute code are
+// to go as the terminal's string for that class; the classes (ctrl_type)
+// come with the screen work, and until then every byte goes to the
+// printer as it is.
 void ftpnd(int ch) {
   switch (io.dest) {
     case TO_TERMINAL:
@@ -626,7 +650,7 @@ void ftpnd(int ch) {
         ioier(FE_DATA);
         return;
       }
-      *zrfdp++ = uint8_t(ch);
+      *zrfdp++ = char(ch);
       zrfdc--;
   }
 }
@@ -661,7 +685,7 @@ void zionbr() {
     bcd_num x;
     zpop_num(&x);
     if (zrfsp) {
-      fmtnout(&x);
+      if (int r = fmtnout(&x)) ioier(r);
       return;
     }
     char text[ZFNS_MAX + 1];
@@ -675,15 +699,15 @@ void zionbr() {
   zdesc d = zdesc_get(desc);
   if (d.type & DSC_STR) zraise(ERR_ARGS);
   if (zrfsp) {
-    fmtnin();
+    if (int r = fmtnin()) ioier(r);
   } else {
-    fsns = reinterpret_cast<char *>(zrfdp);
+    fsns = zrfdp;
     fsnl = unsigned(zrfdc > 0 ? zrfdc : 0);
     if (zfsn()) {
       ioier(FE_DATA);
       return;
     }
-    zrfdp = reinterpret_cast<uint8_t *>(fsns);
+    zrfdp = fsns;
     zrfdc = int(fsnl);
   }
   if (!zrerf) std::memcpy(zat(d.addr, 8), &fsnp, 8);
@@ -699,10 +723,10 @@ void ziostr() {
     uint32_t len, data;
     if (!(zpopst(&len, &data) & DSC_STR)) zraise(ERR_ARGS);
     const uint8_t *p = zat(data, len);
-    if (zrfsp)
-      fmtsout(p, len);
-    else
+    if (!zrfsp)
       put_bytes(p, len);
+    else if (int r = fmtsout(reinterpret_cast<const char *>(p), len))
+      ioier(r);
     return;
   }
   uint32_t desc = pda();
@@ -710,7 +734,7 @@ void ziostr() {
   if (!(d.type & DSC_STR)) zraise(ERR_ARGS);
   uint8_t *dst = zat(d.addr, d.dim1);
   if (zrfsp) {
-    fmtsin(desc, dst, d.dim1);
+    if (int r = fmtsin(desc, d.addr, d.dim1)) ioier(r);
     return;
   }
   uint32_t left = zrfdc > 0 ? uint32_t(zrfdc) : 0, take = d.dim1 < left ? d.dim1 : left;
@@ -740,6 +764,7 @@ static void iofdb() {
         char_to_lp('\n');
       }
       lpflush(0);
+      printer_error();
       return;
     case TO_FILE:
       iob.fm_rlen = io.cap - size_t(zrfdc > 0 ? zrfdc : 0);

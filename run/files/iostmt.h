@@ -5,7 +5,9 @@
 // carries out an operation without data items; zionbr and ziostr move one
 // item each between a variable and the record, the terminal or the
 // printer; ioterm writes the record or the line end and turns an error
-// into a jump to the EOF or ERR label, or into a runtime error.
+// into a jump to the EOF or ERR label, or into a runtime error.  The
+// record cursor and the FMT string are the registers of the record
+// formats (run/numeric/zfmt.h).
 //
 // Units: 255 the terminal, 0 the printer, 1 to F the data files.
 #pragma once
@@ -26,12 +28,6 @@ extern int zrcar;                  // line ends after terminal and printer outpu
 extern uint32_t zkeyd;             // descriptor of the KEY variable, 0 none
 extern uint32_t zpreg_IOI;         // address of a READ run in two passes, 0 none
 
-// Record format registers: the FMT string and the record cursor.
-extern const char *zrfsp;  // format string, null without FMT
-extern unsigned zrfsc;     // its characters left
-extern uint8_t *zrfdp;     // record cursor; null when no statement uses the buffer
-extern int zrfdc;          // bytes left at the cursor
-
 // The three phases.
 void ioinit();
 void zionbr();
@@ -44,3 +40,6 @@ int ioier(int n);
 void ftpnd(int ch);
 // The error path gives up a statement that a runtime error interrupted.
 void io_abandon();
+// True between the start and the end of a statement (the record buffer
+// is in use).
+bool io_busy();

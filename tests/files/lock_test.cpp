@@ -1,6 +1,7 @@
-// File and record locks between real processes (a forked peer working on
-// the same files through its own copy of the file layer), and between the
-// entries of one process.
+// Record locks between real processes (a forked peer working on the same
+// files through its own copy of the file layer), and locks between the
+// entries of one process.  The file lock modes between two runs are in
+// run_test.cpp.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -78,28 +79,6 @@ struct locks : files_fixture {
     put("unit1/r.rae", "rec1rec2rec3rec4rec5rec6");
   }
 };
-
-// options 4, 3, 5, 6 open a relative file with lock modes 0, 1, 2, 3
-TEST_F(locks, file_lock_modes_between_processes) {
-  const int option[4] = {4, 3, 5, 6};
-  const bool both[4][4] = {{true, true, true, false},
-                           {true, true, false, false},
-                           {true, false, false, false},
-                           {false, false, false, false}};
-  for (int a = 0; a < 4; a++) {
-    peer p;
-    p.start({[&] { return open(1, "r", 'R', option[a]); }});
-    ASSERT_EQ(p.result(), 0);
-    for (int b = 0; b < 4; b++) {
-      int r = open(2, "r", 'R', option[b]);
-      EXPECT_EQ(r, both[a][b] ? 0 : FE_LOCKED) << "held " << a << ", asked " << b;
-      if (r == 0) {
-        EXPECT_EQ(close(2), 0);
-      }
-      EXPECT_EQ(oftable[1].inuse, 0);
-    }
-  }
-}
 
 TEST_F(locks, record_lock_refused_names_its_holder_and_moves_with_the_reader) {
   peer p;

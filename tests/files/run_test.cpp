@@ -134,24 +134,6 @@ TEST_F(runs, print_and_input_on_the_terminal) {
   EXPECT_EQ(s.row(5), "bOB");
 }
 
-TEST_F(runs, a_bad_number_typed_is_error_62) {
-  program("bad", R"(
-.main BAD
-  num a
-  io input
-  push a
-  ionum
-  ioend
-  stop
-)");
-  pty_session s;
-  start(s, "bad");
-  s.drain(300);
-  s.type("x1\r");
-  EXPECT_EQ(exit_code(s), 0);
-  EXPECT_NE(s.output().find("ERROR 62"), std::string::npos) << s.output();
-}
-
 // Opens ./lk.rae (relative, 4 bytes) with the option typed, says HELD and
 // waits for a line; an open that fails ends with the error report.
 const char *HOLDER = R"(

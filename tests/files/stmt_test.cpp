@@ -357,6 +357,70 @@ back:
   EXPECT_EQ(oftable[1].plock, 0);  // the lock option 0 keeps no lock
 }
 
+TEST_P(stmt, record_formats_and_the_printer) {
+  ASSERT_EQ(run(std::string(R"(
+.main T
+  num a
+  vstr s(9)
+)") + MAKE_SEQ + R"P(
+  push 1
+  spush "X(3),999.9"
+  io write, A, R
+  spush "abcdef"
+  iostr
+  push 12.25
+  ionum
+  ioend
+  push 1
+  io close, A
+  ioend
+  push 1
+  spush "./d"
+  io open, A, L
+  ioend
+  push 1
+  spush "X(2),X,999.9"
+  io read, A, R
+  push s
+  iostr
+  push s
+  iostr
+  push a
+  ionum
+  ioend
+  push 0
+  spush "./prn.txt"
+  push 6
+  io open, A, L, E
+  ioend
+  push 0
+  io write, A
+  spush "total"
+  iostr
+  push a
+  ionum
+  ioend
+  push 0
+  spush "X(4)"
+  io write, A, R
+  spush "fmt"
+  iostr
+  ioend
+  push 0
+  spush "./again"
+  io open, A, L
+  ioend
+  stop
+)P"),
+            12);  // the printer was open already
+  EXPECT_EQ(contents("d.saa"), "\x08" "abc012.2");
+  EXPECT_EQ(str(1), "c");
+  EXPECT_EQ(num(0), "12.2");
+  std::string printed = contents("prn.txt");
+  EXPECT_NE(printed.find("total 12.2"), std::string::npos) << printed;
+  EXPECT_NE(printed.find("fmt"), std::string::npos) << printed;  // the printer drops trailing spaces
+}
+
 TEST_P(stmt, status_intrinsics_fill_their_variables) {
   ASSERT_EQ(run(R"(
 .main T
