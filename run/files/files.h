@@ -133,6 +133,7 @@ struct oftentry {
   char plock;                 // 1 while a record lock is held
   char prev_mode;             // access mode of a read that met a locked record
   char *pfname;               // full path (without the ISAM suffixes), owned
+  size_t pfnlen;              // its length
   dev_t pf_dev;               // device of the file (indexed: of its .dat)
   ino_t pf_ino;               // inode of the file
   int lock_entry;             // slot in the lock table (flock.h), -1 none

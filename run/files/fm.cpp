@@ -26,11 +26,13 @@ void vxselect() {
   oftentry *e = &oftable[n - 1];
   fm_sel.entry = e;
   fm_sel.xclusiv = e->inuse == -1;
-  const char *name = e->pfname ? e->pfname : "";
-  size_t len = std::strlen(name);
-  if (len >= sizeof errfile) len = sizeof errfile - 1;
-  std::memcpy(errfile, name, len);
-  errfile[len] = 0;
+  // errfile names the entry's file; most selections find it there already
+  size_t len = e->pfname && e->pfnlen < sizeof errfile ? e->pfnlen : 0;
+  if (len == 0) {
+    errfile[0] = 0;
+  } else if (std::memcmp(errfile, e->pfname, len + 1) != 0) {
+    std::memcpy(errfile, e->pfname, len + 1);
+  }
 }
 
 void vxerxit(int num) {

@@ -44,6 +44,7 @@ uint32_t zkeyd;
 uint32_t zpreg_IOI;
 
 constexpr int ERR_IOBUSY = 110;   // a statement began while the record buffer is in use
+constexpr int MAX_OPTIONS = 64;   // options of one statement: more is malformed p-code
 constexpr int NAME_MAX_IO = 510;  // longest file name taken from a statement
 
 enum { TO_NONE, TO_TERMINAL, TO_PRINTER, TO_FILE };  // where the items go
@@ -351,12 +352,13 @@ static void reset_statement(int op) {
 // Reads the option bytes, pops their values (the last listed is on top)
 // and applies them in the order listed.
 static void read_options(int op, int count) {
-  uint8_t opts[255];
+  if (count > MAX_OPTIONS) zraise(ERR_BADCODE);
+  uint8_t opts[MAX_OPTIONS];
   for (int i = 0; i < count; i++) {
     opts[i] = uint8_t(zfetch());
     if (opts[i] == 20 || opts[i] >= 23) zraise(ERR_BADCODE);
   }
-  io_value vals[255];
+  io_value vals[MAX_OPTIONS];
   for (int i = count - 1; i >= 0; i--) vals[i] = pop_value(opts[i]);
   for (int i = 0; i < count; i++) {
     int n = opts[i];

@@ -309,6 +309,7 @@ void qxrename() {
   if (!copy) vxerxit(FE_NOMEM);
   std::free(e->pfname);
   e->pfname = copy;
+  e->pfnlen = std::strlen(copy);
 }
 
 void qxdate() {

@@ -395,6 +395,7 @@ void qxopen() {
   if (r) vxerxit(r);
   e->pfname = strdup(fullname);
   if (!e->pfname) vxerxit(FE_NOMEM);
+  e->pfnlen = std::strlen(fullname);
   e->punum = cb->fm_unit;
   e->prtct = dir.d_protect;
   e->pftype = dir.d_type;
