@@ -42,6 +42,7 @@ int zrerf_lock;
 int zrcar = 1;
 uint32_t zkeyd;
 uint32_t zpreg_IOI;
+int (*io_readline)(int opt) = zinlin;
 
 constexpr int ERR_IOBUSY = 110;   // a statement began while the record buffer is in use
 constexpr int MAX_OPTIONS = 64;   // options of one statement: more is malformed p-code
@@ -427,7 +428,7 @@ static void terminal_input() {
   zrfdc = 0;
   if (zrerf) return;
   if (io.plen) zoutnc(reinterpret_cast<const char *>(zat(io.prompt, io.plen)), int(io.plen));
-  int n = zinlin(iob.fm_flag);
+  int n = io_readline(iob.fm_flag);
   if (n < 0) {
     ioier(FE_IO);
     return;

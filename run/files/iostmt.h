@@ -28,6 +28,10 @@ extern int zrcar;                  // line ends after terminal and printer outpu
 extern uint32_t zkeyd;             // descriptor of the KEY variable, 0 none
 extern uint32_t zpreg_IOI;         // address of a READ run in two passes, 0 none
 
+// The line reader of INPUT and of READ from the terminal: zinlin; the
+// interpreter's fuzz target, which has no keyboard, puts its own here.
+extern int (*io_readline)(int opt);
+
 // The three phases.
 void ioinit();
 void zionbr();

@@ -9,7 +9,7 @@
 //
 // File statements run for real, inside a scratch directory that is the
 // current directory: names that would leave it are refused, it is emptied
-// before every run, and standard input is empty.
+// before every run, and a line typed at the terminal is always empty.
 //
 // Input: byte 0 bit 0 24-bit p-code, bit 1 wide operand numbers; byte 1
 // the number of descriptors (mod 48); then 3 bytes per descriptor (type,
@@ -26,10 +26,12 @@
 
 #include "run/files/files.h"
 #include "run/files/fsys.h"
+#include "run/files/iostmt.h"
 #include "run/files/zioc.h"
 #include "run/interp/exec.h"
 #include "run/interp/image.h"
 #include "run/loader/zload.h"
+#include "run/numeric/zinlin.h"
 #include "run/startup/settings.h"
 
 namespace {
@@ -159,6 +161,12 @@ int sandbox_link(const char *from, const char *to) {
   return link(from, to);
 }
 
+// INPUT and READ from the terminal read an empty line
+int empty_line(int) {
+  zrlin[0] = 0;
+  return 0;
+}
+
 // closes the program's files and removes what it created
 void empty_sandbox() {
   zioc();
@@ -188,6 +196,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   sandbox = dir;
   fsys.opendir = sandbox_opendir;
   fsys.link = sandbox_link;
+  io_readline = empty_line;
   if (fm_alloc_oftable(4) != 0) return 1;
   return zimage_alloc(250, 1, 0) == ZALLOC_OK ? 0 : 1;
 }
