@@ -25,6 +25,7 @@
 
 #include "run/files/fm.h"
 #include "run/files/iohelp.h"
+#include "run/files/txlog.h"
 #include "run/interp/image.h"
 #include "run/interp/zops.h"
 #include "run/interp/zreport.h"
@@ -221,6 +222,7 @@ static void unit_option(int64_t n) {
     io.bad_unit = true;
     return;
   }
+  if (vx_txflag == 0) return;  // without a log no transaction reads the marks
   fm_txflag_set(int(n));
   if (io.nmarked >= 0 && io.nmarked < 8)
     io.marked[io.nmarked++] = int16_t(n);

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "run/files/fbuf.h"
 #include "run/files/flock.h"
 #include "run/files/fm.h"
 #include "run/files/fsys.h"
@@ -44,6 +45,47 @@ TEST(suffix_code, encodes_and_decodes_every_length) {
   }
   EXPECT_EQ(vx_decode("A1"), -1);
   EXPECT_EQ(vx_decode("a."), -1);
+}
+
+// Lines through the 1024-byte block: one split by the block's end, one
+// longer than the caller's room, one longer than the block; then writing
+// through the block and the position of a reader.
+TEST_F(layer, buffered_lines_and_writes) {
+  std::string text = std::string(1000, 'a') + "\n" + std::string(60, 'b') + "\n" +
+                     std::string(1500, 'c') + "\nend";
+  put("lines", text);
+  int fd = ::open("lines", O_RDONLY);
+  ASSERT_GE(fd, 0);
+  fbinit();
+  char line[2048];
+  EXPECT_EQ(fbgets(fd, line, 2000), 1001);
+  EXPECT_EQ(fbtell(fd), 1001);
+  EXPECT_EQ(fbgets(fd, line, 40), 40);  // the caller's room splits the line
+  EXPECT_EQ(fbgets(fd, line, 2000), 21);
+  EXPECT_EQ(std::string(line), std::string(20, 'b') + "\n");
+  EXPECT_EQ(fbgets(fd, line, 2000), 1024);  // a block without a line feed
+  EXPECT_EQ(fbgets(fd, line, 2000), 477);
+  EXPECT_EQ(fbgets(fd, line, 2000), 3);
+  EXPECT_STREQ(line, "end");
+  EXPECT_EQ(fbgets(fd, line, 2000), 0);
+  ::close(fd);
+  fd = ::open("out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  fbinit();
+  for (int i = 0; i < 300; i++) ASSERT_EQ(fbwrite(fd, "0123456789", 10), 10);
+  EXPECT_EQ(size_of("out"), 2048);  // two whole blocks so far
+  EXPECT_EQ(fbterm(fd), 0);
+  ::close(fd);
+  EXPECT_EQ(size_of("out"), 3000);
+  EXPECT_EQ(fbwrite(-1, "x", 1), 1);  // collected only
+  EXPECT_LT(fbterm(-1), 0);
+  fbend();
+  int sys = open_sysfile("sys", 1);
+  ASSERT_GE(sys, 0);
+  struct stat st;
+  ASSERT_EQ(fstat(sys, &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0666u);  // the creation mask does not apply
+  ::close(sys);
+  EXPECT_EQ(open_sysfile("nodir/log", 0), -1);
 }
 
 TEST_F(layer, names_go_through_units_aliases_and_paths) {

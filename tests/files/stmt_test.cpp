@@ -413,12 +413,15 @@ TEST_P(stmt, record_formats_and_the_printer) {
   stop
 )P"),
             12);  // the printer was open already
-  EXPECT_EQ(contents("d.saa"), "\x08" "abc012.2");
+  EXPECT_EQ(contents("d.saa"),
+            "\x08"
+            "abc012.2");
   EXPECT_EQ(str(1), "c");
   EXPECT_EQ(num(0), "12.2");
   std::string printed = contents("prn.txt");
   EXPECT_NE(printed.find("total 12.2"), std::string::npos) << printed;
-  EXPECT_NE(printed.find("fmt"), std::string::npos) << printed;  // the printer drops trailing spaces
+  EXPECT_NE(printed.find("fmt"), std::string::npos)
+      << printed;  // the printer drops trailing spaces
 }
 
 TEST_P(stmt, status_intrinsics_fill_their_variables) {
