@@ -40,6 +40,7 @@ struct fm_stream {
   off_t reserved;  // writing: space on disk is reserved up to here
   bool eof;        // reading: the last refill reached the end of the file
   bool writing;    // the buffer holds bytes to write, not bytes read
+  pid_t owner;     // the process whose bytes they are
 };
 
 static fm_stream *stream_of(oftentry *e) {
@@ -53,6 +54,7 @@ static fm_stream *stream_of(oftentry *e) {
   }
   s->buf = buf;
   s->base = e->ppos;
+  s->owner = getpid();
   e->pstream = s;
   return s;
 }
@@ -159,9 +161,11 @@ static void write_through(const oftentry *e, const uint8_t *p, size_t n, off_t o
   vxerxit(FE_IO);
 }
 
+// A forked process that closes its copy of the files writes nothing: the
+// bytes, and the end of the file, belong to the process that wrote them.
 int fm_stream_flush(oftentry *e) {
   fm_stream *s = e->pstream;
-  if (!s || !s->writing) return 0;
+  if (!s || !s->writing || s->owner != getpid()) return 0;
   if (s->fill == 0) {
     if (s->reserved > s->base) fsys.ftruncate(e->pfdis, s->base);
     s->reserved = 0;

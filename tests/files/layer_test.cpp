@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <utime.h>
 #include <cerrno>
@@ -518,6 +519,34 @@ TEST_F(layer, failing_system_calls_give_their_errors) {
   EXPECT_EQ(close(1, 1), FE_NOCHANGE);
   fsys_reset();
   EXPECT_EQ(close(1, 1), 0);
+}
+
+// regression: a forked copy of run that closed its files after the parent
+// had closed them wrote its stale buffer back and cut the file short
+TEST_F(layer, a_forked_process_closing_its_copy_writes_nothing) {
+  ASSERT_EQ(create("s", 'S'), 0);
+  ASSERT_EQ(open(1, "s", 'S', 1), 0);
+  for (int i = 0; i < 3; i++) ASSERT_EQ(write(1, "old"), 0);
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  fflush(nullptr);
+  pid_t child = fork();
+  if (child == 0) {
+    char c;
+    if (::read(go[0], &c, 1) != 1) _exit(1);
+    fm_callblock cb = {};
+    cb.fm_opcode = FMOP_CLOSEALL;
+    _exit(fm(&cb));
+  }
+  for (int i = 0; i < 2; i++) ASSERT_EQ(write(1, "new"), 0);
+  ASSERT_EQ(close(1), 0);
+  ASSERT_EQ(::write(go[1], "x", 1), 1);
+  int st;
+  ASSERT_EQ(waitpid(child, &st, 0), child);
+  EXPECT_EQ(WEXITSTATUS(st), 0);
+  EXPECT_EQ(contents("unit1/s.saa"), "\3old\3old\3old\3new\3new");
+  ::close(go[0]);
+  ::close(go[1]);
 }
 
 // The file system runs out of space while a sequential file is written
