@@ -9,8 +9,8 @@
 #               relative file of 10,000 records of 100 bytes
 #   lock        200,000 locks and releases of a record (read with the lock
 #               option, then UNLOCK), uncontended
-# Wall-clock seconds, best of RUNS (default 3); the ratios compare run
-# with C and with GnuCOBOL.  GnuCOBOL 3.1 keeps no record locks on a
+# Processor seconds (user + system), best of RUNS (default 3); the ratios
+# compare run with C and with GnuCOBOL.  GnuCOBOL 3.1 keeps no record locks on a
 # relative file (only its file lock; the manual lock mode's UNLOCK waits
 # for the disk instead), so its last two rows move the records without
 # record locks.  N, RANDOM_N and RUNS may be given in the environment.
@@ -29,14 +29,14 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/filesbench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
-# best wall time of $runs runs of a command, in seconds
+# best processor time (user + system, the command's children included) of
+# $runs runs of a command, in seconds: on a shared machine it varies far
+# less than the elapsed time
 best() {
-  local b="" t s e
+  local b="" t
   for _ in $(seq "$runs"); do
-    s=$(date +%s.%N)
-    "$@" > /dev/null
-    e=$(date +%s.%N)
-    t=$(awk -v s="$s" -v e="$e" 'BEGIN { print e - s }')
+    t=$( { TIMEFORMAT='%U %S'; time "$@" > /dev/null; } 2>&1 | tail -1)
+    t=$(awk -v u="${t% *}" -v s="${t#* }" 'BEGIN { print u + s }')
     if [ -z "$b" ] || awk -v t="$t" -v b="$b" 'BEGIN { exit !(t < b) }'; then b=$t; fi
   done
   printf '%.3f' "$b"
