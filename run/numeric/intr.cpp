@@ -1,8 +1,10 @@
-// intr.cpp: the intrinsic dispatcher.  Arguments lie on the stack in
-// source order, the last on top; their count is the byte after the
-// instruction.  Built so far: chain (21), call with parameters (52) and
-// the system queries (62); the other functions are TEMPORARY refusals
-// (error 102) until the intrinsics are built.
+// intr.cpp: the intrinsic dispatcher, with the chain (21) and the call
+// with parameters (52).  Arguments lie on the stack in source order, the
+// last on top; their count is the byte after the instruction.  Each
+// function number has a row in intr_table: the counts it accepts (104 for
+// any other) and its function (102 for an unassigned number); the
+// functions live in istring (strings and numbers), iscreen (control
+// strings and the screen) and isystem (the system).
 #include "run/numeric/intr.h"
 
 #include <cstring>
@@ -16,6 +18,9 @@
 #include "run/loader/monitor.h"
 #include "run/loader/zcall.h"
 #include "run/loader/zload.h"
+#include "run/numeric/iscreen.h"
+#include "run/numeric/istring.h"
+#include "run/numeric/isystem.h"
 #include "run/numeric/zmath.h"
 #include "run/startup/startup.h"
 #include "run/terminal/screen.h"
@@ -66,8 +71,14 @@ static int load_failed(int status, const std::string &name) {
   return status;
 }
 
+// 25 and 30: zero
+static int zero(int) {
+  bcd_num z{};
+  zpush_num(z);
+  return 0;
+}
+
 static int chain(int count) {
-  if (count < 1 || count > 2) zraise(ERR_ARGS);
   std::string name = string_of(argument(count - 1));
   unsigned unit = count == 2 ? unit_of(argument(0)) : 0;
   fOnerror = 0;
@@ -79,7 +90,6 @@ static int chain(int count) {
 }
 
 static int call(int count) {
-  if (count < 1) zraise(ERR_ARGS);
   int n_param = count >= 2 ? count - 2 : 0;
   std::string name = string_of(argument(count - 1));
   unsigned unit = count >= 2 ? unit_of(argument(count - 2)) : 0;
@@ -96,50 +106,86 @@ static int call(int count) {
   return zmon.chain_bkp ? -2 : 0;
 }
 
-// pushes a string result built above the stack top
-static void push_text(const std::string &s) {
-  uint32_t start = zp.stkp + uint32_t(zw.adr_len);
-  if (uint64_t(start) + s.size() > zm.zrsck) zraise(ERR_STACK);
-  std::memcpy(zat(start, uint32_t(s.size())), s.data(), s.size());
-  zpush_str_above(start, uint32_t(s.size()));
-}
+// One row per function number: the argument counts it accepts and its
+// function; a null function is an unassigned number (102).
+struct intr_row {
+  int min, max;          // accepted argument counts
+  int (*fn)(int count);  // the function
+};
 
-static void system_query(int count) {
-  if (count < 1 || count > 2) zraise(ERR_ARGS);
-  std::string what = string_of(argument(count - 1));
-  if (what == "RCHAIN" && count == 2) {
-    unsigned level = unit_of(argument(0));
-    zstk_pop();
-    zstk_pop();
-    char name[ZPROGNAME_LEN];
-    int len = 0;
-    if (fOnerror)
-      zinfo_saved(int(level), name, &len);
-    else
-      zinfo_get(int(level), name, &len);
-    push_text(std::string(name, size_t(len)));
-    return;
-  }
-  if (what == "ERRMSG" && count == 1) {
-    zstk_pop();
-    push_text(err_msg_last);
-    return;
-  }
-  // TEMPORARY: "LKPID" needs the lock server of the file layer
-  zraise(ERR_ARGS);
-}
+// [function table: indexed by the function number]
+static constexpr intr_row intr_rows[65] = {
+    {0, 0, nullptr},         // 0: unassigned
+    {2, 2, istr_edit},       // 1
+    {0, 1, iscr_left},       // 2
+    {1, 2, iscr_move},       // 3
+    {0, 1, iscr_field},      // 4
+    {0, 2, iscr_clear},      // 5
+    {0, 1, iscr_down},       // 6
+    {0, 1, iscr_ff},         // 7
+    {1, 1, iscr_column},     // 8
+    {1, 1, istr_char},       // 9
+    {0, 0, iscr_erase_row},  // 10
+    {0, 0, iscr_erase_scr},  // 11
+    {0, 1, iscr_right},      // 12
+    {0, 1, iscr_cr},         // 13
+    {1, 1, istr_len},        // 14
+    {0, 1, isys_date},       // 15
+    {0, 0, isys_error},      // 16
+    {0, 0, isys_ioerror},    // 17
+    {2, 3, istr_find},       // 18
+    {1, 1, istr_value},      // 19
+    {1, 1, istr_text},       // 20
+    {1, 2, chain},           // 21
+    {1, 1, istr_int},        // 22
+    {0, 1, isys_key},        // 23
+    {1, 1, istr_code},       // 24
+    {0, 0, zero},            // 25
+    {2, 2, iscr_offset},     // 26
+    {4, 5, isys_values},     // 27
+    {0, 255, isys_machine},  // 28
+    {0, 255, isys_shared},   // 29
+    {0, 0, zero},            // 30
+    {6, 8, isys_fstat},      // 31
+    {3, 3, isys_ustat},      // 32
+    {1, 2, isys_getenv},     // 33
+    {2, 2, isys_termcap},    // 34
+    {0, 0, nullptr},         // 35: unassigned
+    {5, 19, isys_istat},     // 36
+    {1, 1, istr_upper},      // 37
+    {1, 1, istr_lower},      // 38
+    {1, 1, isys_pause},      // 39
+    {0, 0, isys_errno},      // 40
+    {1, 1, isys_stuff},      // 41
+    {0, 4, iscr_read},       // 42
+    {2, 2, isys_putenv},     // 43
+    {0, 1, isys_info},       // 44
+    {0, 0, isys_erraddr},    // 45
+    {0, 0, isys_errfile},    // 46
+    {2, 2, istr_repeat},     // 47
+    {1, 1, istr_rtrim},      // 48
+    {0, 1, iscr_cells},      // 49
+    {0, 1, iscr_rows},       // 50
+    {2, 4, iscr_box},        // 51
+    {1, 255, call},          // 52
+    {1, 1, iscr_keylabel},   // 53
+    {2, 2, istr_trim},       // 54
+    {1, 1, iscr_attribute},  // 55
+    {4, 5, iscr_colour},     // 56
+    {1, 1, istr_abs},        // 57
+    {1, 1, iscr_load},       // 58
+    {0, 1, iscr_cursor},     // 59
+    {0, 4, iscr_rewrite},    // 60
+    {0, 0, nullptr},         // 61: unassigned
+    {1, 2, isys_query},      // 62
+    {0, 0, nullptr},         // 63: unassigned
+    {0, 0, nullptr},         // 64: unassigned
+};
 
 int intr(int n) {
   int count = int(zget1(zp.preg++));
-  switch (n) {
-    case 21:
-      return chain(count);
-    case 52:
-      return call(count);
-    case 62:
-      system_query(count);
-      return 0;
-    default:
-      zraise(ERR_BADCODE);  // TEMPORARY: the other intrinsics
-  }
+  intr_row r = n >= 0 && n < 65 ? intr_rows[n] : intr_row{0, 0, nullptr};
+  if (!r.fn) zraise(ERR_BADCODE);
+  if (count < r.min || count > r.max) zraise(ERR_ARGS);
+  return r.fn(count);
 }

@@ -23,19 +23,6 @@
 
 namespace {
 
-struct edit_walk {
-  char *out;          // next output character
-  char fill;          // fill character
-  char sym;           // floating symbol, 0 when none
-  bool pending;       // the floating symbol is still to be printed
-  bool neg;           // the number is negative
-  bool started;       // the digits have started
-  bool nine;          // a "9" has been passed
-  uint8_t digit[14];  // the digits, most significant first
-  int next;           // index of the next digit
-  int lead0;          // fraction zeros before the digits (numbers below 1)
-};
-
 bool is_position(char c, char sym) {
   return c == '9' || c == 'Z' || c == '*' || (sym && c == sym);
 }
@@ -44,20 +31,6 @@ char sign_char(char c, bool neg) {
   if (c == '+') return neg ? '-' : '+';
   if (c == '-') return neg ? '-' : ' ';
   return c;
-}
-
-void put_symbol(edit_walk &w) {
-  if (!w.pending) return;
-  *w.out++ = sign_char(w.sym, w.neg);
-  w.pending = false;
-}
-
-char next_digit(edit_walk &w) {
-  if (w.lead0 > 0) {
-    w.lead0--;
-    return '0';
-  }
-  return w.next < BCD_DIGITS ? char('0' + w.digit[w.next++]) : '0';
 }
 
 // the floating symbol of the mask m of len characters, or 0
@@ -75,49 +48,48 @@ int zedit(const bcd_num *edtnp, char *edtop) {
   unsigned len = fsnl;
   if (len == 0) zraise(ERR_MASK);
   uint64_t x = zmw::get(edtnp);
-  edit_walk w{};
-  w.out = edtop;
-  w.fill = m[0] == '*' ? '*' : ' ';
-  w.sym = floating_symbol(m, len);
-  w.pending = w.sym != 0;
-  w.neg = (x & zmw::SIGNBIT) != 0;
-  unsigned first = w.sym ? 1 : 0;
+  const char fill = m[0] == '*' ? '*' : ' ', sym = floating_symbol(m, len);
+  const bool neg = (x & zmw::SIGNBIT) != 0;
+  unsigned first = sym ? 1 : 0;
   if (first == len) zraise(ERR_MASK);
   int ex = x ? int(x & zmw::XMASK) - BCD_BIAS : 0;
   int e = ex > 0 ? ex : 0;
-  w.lead0 = -ex > 0 ? -ex : 0;
-  for (int i = 0; i < BCD_DIGITS; i++) w.digit[i] = uint8_t(x >> (60 - 4 * i) & 15);
-  int left = 0;  // digit positions before the first "V"
-  for (unsigned i = first; i < len && m[i] != 'V'; i++) left += is_position(m[i], w.sym);
+  int lead0 = -ex > 0 ? -ex : 0;          // fraction zeros before the digits
+  uint64_t digits = x & ~uint64_t(0xFF);  // the next digit in the top nibble
+  int left = 0;                           // digit positions before the first "V"
+  for (unsigned i = first; i < len && m[i] != 'V'; i++) left += is_position(m[i], sym);
   if (e > left) zraise(ERR_MASK);
-  bool frac = false;
+  char *out = edtop;
+  bool pending = sym != 0, started = false, nine = false, frac = false;
   for (unsigned i = first; i < len; i++) {
     char c = m[i];
     if (c == 'V') {
       frac = true;
-    } else if (is_position(c, w.sym)) {
-      if (!w.started && (frac || left == e)) {
-        w.started = true;
-        put_symbol(w);
+    } else if (is_position(c, sym)) {
+      if (!started && (frac || left == e)) started = true;
+      if (pending && (started || c == '9')) {
+        *out++ = sign_char(sym, neg);
+        pending = false;
       }
-      if (w.started) {
-        *w.out++ = next_digit(w);
-      } else if (c == '9' || w.nine) {
-        if (c == '9') put_symbol(w);
-        *w.out++ = '0';
+      if (!started) {
+        *out++ = c == '9' || nine ? '0' : fill;
+      } else if (lead0 > 0) {
+        lead0--;
+        *out++ = '0';
       } else {
-        *w.out++ = w.fill;
+        *out++ = char('0' + (digits >> 60));
+        digits <<= 4;
       }
-      w.nine |= c == '9';
+      nine |= c == '9';
       left -= !frac;
     } else {
-      *w.out++ = (w.started || w.nine) ? sign_char(c, w.neg) : w.fill;
+      *out++ = started || nine ? sign_char(c, neg) : fill;
     }
   }
-  if (w.pending) {  // never printed: a fill in its place
-    std::memmove(edtop + 1, edtop, size_t(w.out - edtop));
-    edtop[0] = w.fill;
-    w.out++;
+  if (pending) {  // never printed: a fill in its place
+    std::memmove(edtop + 1, edtop, size_t(out - edtop));
+    edtop[0] = fill;
+    out++;
   }
-  return int(w.out - edtop);
+  return int(out - edtop);
 }
