@@ -207,7 +207,12 @@ int isys_errno(int) {
 }
 
 int isys_stuff(int) {
-  not_built();  // the keyboard's type-ahead buffer
+  ia_text t = ia_pop_text();
+  const uint8_t *p = zat(t.addr, t.len);
+  if (t.len == 0) return 0;
+  int code = p[0] == 0xFF && t.len >= 2 ? 0xFF00 + p[1] : p[0];
+  put_kbd_buf(code);  // a full ring drops the key, as typing ahead would
+  return 0;
 }
 
 int isys_putenv(int) {

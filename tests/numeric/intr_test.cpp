@@ -14,6 +14,7 @@
 #include "run/numeric/zsubr.h"
 #include "run/startup/env.h"
 #include "run/startup/settings.h"
+#include "run/terminal/keys.h"
 #include "tests/interp/asmrun.h"
 #include "tests/interp/vm.h"
 
@@ -469,10 +470,40 @@ TEST_P(intr, terminal_capabilities) {
   EXPECT_EQ(str("  spush 'c'\n  spush r\n", 34, 2), "E104");
 }
 
+// Keys put into the type-ahead buffer come back from the key function.
+TEST_P(intr, keys_typed_ahead_by_the_program) {
+  kbd_init();
+  ASSERT_EQ(run(R"(
+  vstr k1(4)
+  vstr k2(4)
+  vstr k3(4)
+  spush "Ab"
+  call 41, 1
+  spush "\xFF\x05"
+  call 41, 1
+  spush ""
+  call 41, 1
+  push 1
+  call 23, 1
+  sstore k1
+  push 1
+  call 23, 1
+  sstore k2
+  push 1
+  call 23, 1
+  sstore k3
+  stop
+)"),
+            0);
+  EXPECT_EQ(vm_str(0), "A");         // the first character only
+  EXPECT_EQ(vm_str(1), "\xFF\x05");  // function key 5
+  EXPECT_EQ(vm_str(2), "");          // nothing more typed ahead
+  kbd_init();
+}
+
 // The functions whose subsystem is not built yet refuse with 102.
 TEST_P(intr, functions_waiting_for_their_subsystem) {
   EXPECT_EQ(str("", 17, 0), "E102");
-  EXPECT_EQ(str("  spush 'x'\n", 41, 1), "E102");
   EXPECT_EQ(str("", 42, 0), "E102");
   EXPECT_EQ(str("  push 3\n", 53, 1), "E102");
   EXPECT_EQ(str("  push 11\n", 53, 1), "");  // outside 0..10: empty already
