@@ -220,18 +220,11 @@ int isys_putenv(int) {
   const char *n = chars(name);
   if (name.len == 0 || std::memchr(n, '=', name.len) || std::memchr(n, 0, name.len))
     zraise(ERR_ARGS);
-  char *entry = static_cast<char *>(std::malloc(size_t(name.len) + value.len + 2));
-  if (!entry) zraise(ERR_STACK);
-  std::memcpy(entry, n, name.len);
-  entry[name.len] = '=';
-  std::memcpy(entry + name.len + 1, chars(value), value.len);
-  entry[name.len + 1 + value.len] = 0;
+  std::string assignment = std::string(n, name.len) + "=" + std::string(chars(value), value.len);
+  char *entry = env_keep(assignment.c_str());
   bool wanted = conc_wanted != nullptr;
-  if (vx_putenv(entry) < 0) {
-    std::free(entry);
-    zraise(ERR_STACK);
-  }
-  if (env_upd(entry) < 0) zraise(ERR_STACK);  // the entry belongs to the environment now
+  if (!entry || vx_putenv(entry) < 0) zraise(ERR_STACK);
+  if (env_upd(entry) < 0) zraise(ERR_STACK);
   if ((conc_wanted != nullptr) != wanted) start_concurrent();
   return 0;
 }

@@ -119,6 +119,10 @@ static char *keep_copy(const char *s) {
   return c;
 }
 
+char *env_keep(const char *s) {
+  return keep_copy(s);
+}
+
 static int env_count() {
   if (es.count < 0) {
     es.count = 0;

@@ -22,6 +22,9 @@ int igetenv(const char *variable, const char **value_p);
 const char *vx_getenv(const char *name);
 // Replaces or appends the entry; the string itself becomes the entry.
 int vx_putenv(char *assignment);
+// A copy of s kept for the life of the process (freed by
+// env_reset_for_test), for an entry the program sets; null without memory.
+char *env_keep(const char *s);
 
 // The directory given to unit n by a unitN= assignment, or null.
 const char *unit_alias_dir(int unit);

@@ -468,6 +468,7 @@ TEST_P(intr, terminal_capabilities) {
   EXPECT_EQ(vm_str(4), "");
   EXPECT_EQ(str("  spush 'cex'\n  spush r\n", 34, 2), "E104");
   EXPECT_EQ(str("  spush 'c'\n  spush r\n", 34, 2), "E104");
+  del_curterm(cur_term);
 }
 
 // Keys put into the type-ahead buffer come back from the key function.
