@@ -6,3 +6,9 @@
 // the monitor (a chain while the chain breakpoint is set), or a loader
 // status that ends the run.
 int intr(int n);
+
+// Refuses (102) the functions that wait, read the clock, start children,
+// change the environment or the shared buffer, or read registers an
+// earlier program left, so that random programs of the fuzz targets run
+// the same way twice and never block.
+void intr_confine_for_test(bool on);

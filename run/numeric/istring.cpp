@@ -2,7 +2,6 @@
 // istring.h).  Owns no state.
 #include "run/numeric/istring.h"
 
-#include <cctype>
 #include <cstring>
 
 #include "run/interp/image.h"
@@ -12,6 +11,7 @@
 #include "run/numeric/zedit.h"
 #include "run/numeric/zmath.h"
 #include "run/numeric/zregex.h"
+#include "run/terminal/kmap.h"
 
 namespace {
 
@@ -27,19 +27,13 @@ void push_slice(uint32_t at, const uint8_t *p, uint32_t n) {
   ia_push_text(at, n);
 }
 
-// TEMPORARY: the case tables of the national character set are not built
-// yet; until then the C library's mapping of the "C" locale is used.
-int case_of(int c, bool upper) {
-  return upper ? std::toupper(c) : std::tolower(c);
-}
-
 int change_case(bool upper) {
   uint32_t desc = ia_pop_var();
   zdesc d = zdesc_get(desc);
   if (!(d.type & DSC_STR)) zraise(ERR_ARGS);
   uint32_t len = zdesc_len(d);
   uint8_t *p = zat(d.addr, len);
-  for (uint32_t i = 0; i < len; i++) p[i] = uint8_t(case_of(p[i], upper));
+  for (uint32_t i = 0; i < len; i++) p[i] = uint8_t(upper ? vx_toupper(p[i]) : vx_tolower(p[i]));
   return 0;
 }
 

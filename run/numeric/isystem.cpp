@@ -10,14 +10,19 @@
 #include <ctime>
 #include <string>
 
+#include "run/files/flock.h"
+#include "run/files/fstat.h"
+#include "run/files/iostmt.h"
 #include "run/interp/image.h"
 #include "run/interp/interp.h"
+#include "run/interp/mach.h"
 #include "run/interp/zops.h"
 #include "run/interp/zreport.h"
 #include "run/loader/zcall.h"
 #include "run/numeric/iarg.h"
 #include "run/numeric/zsubr.h"
 #include "run/process/conc.h"
+#include "run/process/wiz.h"
 #include "run/startup/env.h"
 #include "run/startup/settings.h"
 #include "run/startup/startup.h"
@@ -84,7 +89,8 @@ int isys_error(int) {
 }
 
 int isys_ioerror(int) {
-  not_built();  // the I/O error register of the file statements
+  ia_push_int(zrerf);
+  return 0;
 }
 
 int isys_key(int count) {
@@ -118,24 +124,28 @@ int isys_values(int count) {
   return 0;
 }
 
-int isys_machine(int) {
-  not_built();  // the machine operations
+int isys_machine(int count) {
+  mach(count);
+  return 0;
 }
 
-int isys_shared(int) {
-  not_built();  // the shared buffer
+int isys_shared(int count) {
+  wizard(count);
+  return 0;
 }
 
-int isys_fstat(int) {
-  not_built();  // the file statements
+int isys_fstat(int count) {
+  zfstat(count);
+  return 0;
 }
 
-int isys_ustat(int) {
-  not_built();  // the file statements
+int isys_ustat(int count) {
+  zustat(count);
+  return 0;
 }
 
 int isys_istat(int) {
-  not_built();  // the file statements
+  not_built();  // the status of indexed files
 }
 
 int isys_getenv(int count) {
@@ -282,6 +292,9 @@ int isys_query(int count) {
     push_str(err_msg_last);
     return 0;
   }
-  if (count == 1 && is(what, "LKPID")) not_built();  // the lock server of the file layer
+  if (count == 1 && is(what, "LKPID")) {
+    push_str(std::to_string(lk_pid).c_str());
+    return 0;
+  }
   zraise(ERR_ARGS);
 }

@@ -31,6 +31,7 @@
 #include "run/interp/exec.h"
 #include "run/interp/image.h"
 #include "run/loader/zload.h"
+#include "run/numeric/intr.h"
 #include "run/numeric/zinlin.h"
 #include "run/startup/settings.h"
 
@@ -197,6 +198,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   fsys.opendir = sandbox_opendir;
   fsys.link = sandbox_link;
   io_readline = empty_line;
+  intr_confine_for_test(true);  // no pauses, key waits, children or clock
   if (fm_alloc_oftable(4) != 0) return 1;
   return zimage_alloc(250, 1, 0) == ZALLOC_OK ? 0 : 1;
 }

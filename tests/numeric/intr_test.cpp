@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "run/files/flock.h"
+#include "run/files/iostmt.h"
 #include "run/interp/exec.h"
 #include "run/interp/image.h"
 #include "run/interp/zreport.h"
@@ -15,6 +17,7 @@
 #include "run/startup/env.h"
 #include "run/startup/settings.h"
 #include "run/terminal/keys.h"
+#include "run/terminal/kmap.h"
 #include "tests/interp/asmrun.h"
 #include "tests/interp/vm.h"
 
@@ -398,7 +401,9 @@ body:
   EXPECT_EQ(vm_num(2), "9");
 }
 
+// Through the case table of the character set (start-up builds it).
 TEST_P(intr, case_conversion_in_place) {
+  kmap_init();
   ASSERT_EQ(run(R"(
   vstr a(10)
   str b(6)
@@ -471,6 +476,37 @@ TEST_P(intr, terminal_capabilities) {
   del_curterm(cur_term);
 }
 
+// The I/O error of a file statement that went to its ERR label, and the
+// process holding a refused lock.
+TEST_P(intr, errors_of_the_file_layer) {
+  zrerf = 0;  // what the last statement of an earlier test left
+  ASSERT_EQ(run(R"(
+  num before
+  num e
+  num v
+  call 17, 0
+  store before
+  push 1
+  pusha bad
+  io read, A, B
+  push v
+  ionum
+  ioend
+  stop
+bad:
+  call 17, 0
+  store e
+  stop
+)"),
+            0);
+  EXPECT_EQ(vm_num(0), "0");
+  EXPECT_EQ(vm_num(1), "22");  // the unit is not open
+  pid_t saved = lk_pid;
+  lk_pid = 4321;
+  EXPECT_EQ(str("  spush 'LKPID'\n", 62, 1), "4321");
+  lk_pid = saved;
+}
+
 // Keys put into the type-ahead buffer come back from the key function.
 TEST_P(intr, keys_typed_ahead_by_the_program) {
   kbd_init();
@@ -504,11 +540,10 @@ TEST_P(intr, keys_typed_ahead_by_the_program) {
 
 // The functions whose subsystem is not built yet refuse with 102.
 TEST_P(intr, functions_waiting_for_their_subsystem) {
-  EXPECT_EQ(str("", 17, 0), "E102");
   EXPECT_EQ(str("", 42, 0), "E102");
   EXPECT_EQ(str("  push 3\n", 53, 1), "E102");
   EXPECT_EQ(str("  push 11\n", 53, 1), "");  // outside 0..10: empty already
-  EXPECT_EQ(str("  spush 'LKPID'\n", 62, 1), "E102");
+  EXPECT_EQ(str("  push 1\n  push 2\n  push 3\n  push 4\n  push 5\n", 36, 5), "E102");
 }
 
 }  // namespace
