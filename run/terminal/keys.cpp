@@ -75,7 +75,11 @@ int alloc_ctrl_keys(int n) {
 static char temporary_conc_key[16];
 static void temporary_setup() {
   int err;
-  if (!cur_term && setupterm(vx_getenv("TERM"), 0, &err) != 0) return;
+  if (cur_term) {  // the capability reader ran: only the keys are missing
+    fill_ctrl_keys();
+    return;
+  }
+  if (setupterm(vx_getenv("TERM"), 0, &err) != 0) return;
   fill_ctrl_keys();
   if (!conc_key) return;
   int n = 0;

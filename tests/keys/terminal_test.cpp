@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 #include <chrono>
 #include <cstdio>
@@ -74,6 +75,25 @@ TEST(keys_terminal, lone_escape_waits_for_the_time_out) {
   ASSERT_TRUE(s.wait_for("<1b><7b><1b><78>", 2000)) << s.output();
   s.type("q");
   EXPECT_EQ(exit_code(s), 0);
+}
+
+TEST(keys_terminal, time_out_doubles_at_1200_baud) {
+  struct termios slow = {};
+  cfmakeraw(&slow);
+  cfsetospeed(&slow, B1200);
+  cfsetispeed(&slow, B1200);
+  pty_session s;
+  pty_options o;
+  o.argv = {build_dir() + "/bin/keydrv"};
+  o.env = base_env();
+  o.modes = &slow;
+  ASSERT_TRUE(s.start(o));
+  ASSERT_TRUE(s.wait_for("ready\r\n", 5000)) << s.output();
+  auto t0 = clk::now();
+  s.type("\x1b");
+  ASSERT_TRUE(s.wait_for("<1b>", 2000)) << s.output();
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(clk::now() - t0).count();
+  EXPECT_GE(ms, 180);  // two tenths of a second
 }
 
 TEST(keys_terminal, xterm_keys_give_their_codes_in_order) {
