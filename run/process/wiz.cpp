@@ -17,15 +17,14 @@
 #include "run/process/wiz.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <string>
 
+#include "run/files/iohelp.h"
 #include "run/interp/image.h"
 #include "run/interp/zops.h"
 #include "run/numeric/zsmsg.h"
@@ -121,23 +120,10 @@ void put_count(unsigned n) {
   zput2(zm.zcom, n);
 }
 
-// TEMPORARY: the file layer's opener of the system's own files; until it
-// lands the buffer file is opened here the same way.
-int open_sysfile_stand_in(const char *name) {
-  mode_t old = umask(0);
-  int fd;
-  do fd = open(name, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  while (fd < 0 && errno == EINTR);
-  umask(old);
-  if (fd >= 0) return fd;
-  zsmsg((std::string("\n\rCANNOT ACCESS \"") + name + "\"\r\n").c_str());
-  exitr2(-1);
-}
-
 // Opens the file and adds this process to the count; 105 when the break
 // key ends the wait for the lock (the file is then left closed, uncounted).
 void open_wizard() {
-  int fd = open_sysfile_stand_in(wiz_name && *wiz_name ? wiz_name : "wizardbuf");
+  int fd = open_sysfile(wiz_name && *wiz_name ? wiz_name : "wizardbuf", 1);
   wizfd = fd;
   if (!lock_excl_wizard()) {
     close(fd);
