@@ -15,7 +15,7 @@ TEST(mach_run, child_echoes_through_both_pipes) {
   run_monitor m;
   ASSERT_TRUE(m.start({}, build_dir())) << m.s.output();
   std::string o = m.run_to_done("./examples/sortpipe");
-  EXPECT_TRUE(has(o, "done")) << o;
+  EXPECT_TRUE(has(o, "BKP HIT")) << o;
   o = m.command("dh out");
   EXPECT_TRUE(has(o, "\r\n6170706c650a706561720a\r\n")) << o;  // "apple\npear\n"
   o = m.command("dh st");
@@ -50,12 +50,12 @@ TEST(mach_run, foreground_child_gets_the_user_modes_and_returns_program_mode) {
   ASSERT_TRUE(m.start({}, d.path)) << m.s.output();
   struct termios before = m.s.modes();
   EXPECT_EQ(before.c_lflag & ICANON, 0u);  // program mode
-  std::string o = m.run_to_done("fg");
-  EXPECT_TRUE(has(o, "done")) << o;
+  std::string o = m.run_to_done("./fg");
+  EXPECT_TRUE(has(o, "BKP HIT")) << o;
   std::string modes = d.read("modes");
   EXPECT_TRUE(has(modes, " icanon")) << modes;  // the user's modes while it ran
   EXPECT_FALSE(has(modes, "-icanon")) << modes;
-  EXPECT_TRUE(has(modes, " opost")) << modes;
+  EXPECT_TRUE(has(modes, "\nopost")) << modes;
   struct termios after = m.s.modes();
   EXPECT_EQ(after.c_lflag & ICANON, 0u);  // program mode again
   EXPECT_EQ(after.c_oflag, 0u);
@@ -85,9 +85,9 @@ TEST(mach_run, error_in_a_foreground_start_restores_program_mode) {
   ASSERT_TRUE(d.assemble("refused", refused));
   run_monitor m;
   ASSERT_TRUE(m.start({}, d.path)) << m.s.output();
-  std::string o = m.run_to_done("refused");
+  std::string o = m.run_to_done("./refused");
   EXPECT_TRUE(has(o, "79")) << o;
-  EXPECT_FALSE(has(o, "done")) << o;
+  EXPECT_FALSE(has(o, "BKP HIT")) << o;
   struct termios after = m.s.modes();
   EXPECT_EQ(after.c_lflag & ICANON, 0u);
   EXPECT_EQ(after.c_oflag, 0u);

@@ -30,8 +30,8 @@ struct scratch_dir {
   // assembles the program text into path/name; false when pasm refuses it
   bool assemble(const std::string &name, const std::string &text) const {
     std::ofstream(path + "/" + name + ".pasm") << text;
-    std::string cmd = build_dir() + "/bin/pasm -o " + path + "/" + name + " " + path + "/" + name +
-                      ".pasm";
+    std::string cmd =
+        build_dir() + "/bin/pasm -o " + path + "/" + name + " " + path + "/" + name + ".pasm";
     return std::system(cmd.c_str()) == 0;
   }
   std::string read(const std::string &name) const {
