@@ -92,8 +92,16 @@ static void temporary_setup() {
   conc_key = temporary_conc_key;
 }
 
+// true when a terminal key has been entered (a keyboard map's compose and
+// dead keys come before them)
+static bool terminal_keys_entered() {
+  for (uint8_t t : kbd.seq_type)
+    if (t == KBD_TERMINAL) return true;
+  return false;
+}
+
 void realloc_ctrl_keys() {
-  if (!kbd.ctrl_keys) temporary_setup();
+  if (!terminal_keys_entered()) temporary_setup();
   if (!kbd.ctrl_keys) return;
   void *p = std::realloc(kbd.ctrl_keys, size_t(kbd.ctrl_keys_used) * sizeof(ctrl_key));
   if (!p) {

@@ -78,6 +78,44 @@ TEST_F(keymap_run, french_map_typed) {
   EXPECT_EQ(quit(), 0);
 }
 
+// Regression: with a keyboard map the key tree existed before the
+// terminal's keys were due, and they were never entered.
+TEST_F(keymap_run, terminal_keys_still_work_beside_the_map) {
+  std::ofstream(dir + "/fkeys.pasm") << R"(.pcode 16
+.debug
+.main FKEYS
+  vstr  s(20)
+  vstr  k(2)
+again:
+  call  23, 0
+  sstore k
+  spush s
+  scat  k
+  sstore s
+  spush k
+  seq   "\xff\x01"
+  jf    again
+done:
+  stop
+)";
+  std::string cmd = build_dir() + "/bin/pasm -o " + dir + "/fkeys " + dir + "/fkeys.pasm";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  start(std::string(QUILLON_SOURCE) + "/examples/german.kmap");
+  ASSERT_TRUE(s.wait_for("\n\r>", 5000)) << s.output();
+  s.type("lo " + dir + "/fkeys\r");
+  s.type("br done\r");
+  s.type("ru\r");
+  s.drain(300);
+  s.type("`a\x1bOA{\x1bOP");  // a dead key, the up arrow, a-umlaut, F1
+  s.drain(300);
+  size_t from = s.output().size();
+  s.type("dh s\r");
+  ASSERT_TRUE(s.wait_for("\n\r>", 5000));
+  for (int i = 0; i < 40 && s.output().find("\n\r>", from) == std::string::npos; i++) s.drain(50);
+  EXPECT_NE(s.output().find("\r\ne00be4ff01\r\n", from), std::string::npos) << s.output();
+  EXPECT_EQ(quit(), 0);
+}
+
 TEST_F(keymap_run, malformed_map_is_reported_with_line_numbers) {
   std::string map = dir + "/bad.kmap";
   std::ofstream(map) << "0x41 0x42\n"
