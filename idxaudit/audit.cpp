@@ -137,7 +137,9 @@ struct audit {
     }
   }
 
-  std::vector<uint8_t> state;  // state byte of each record
+  std::vector<uint8_t> state;   // state byte of each record
+  unsigned char last[MAX_ENT];  // the last leaf entry of the index walked
+  bool have_last = false;
   std::vector<unsigned char> rec;
 
   // Checks the subtree of node n at level lvl whose entries must lie in
@@ -164,12 +166,16 @@ struct audit {
     for (int i = 0; i < c; i++) {
       const unsigned char *e = e0 + i * ix.entlen;
       bool low_ok = !lo || (lvl > 0 && i == 0) || key_cmp(e, lo, cl) >= 0;
-      // (the key of an inner node's first entry is never consulted)
-      if (i > (lvl > 0 ? 1 : 0) && key_cmp(e - ix.entlen, e, cl) >= 0) {
+      // (the key of an inner node's first entry is never consulted; two
+      // keys of an inner node may be equal when a leaf that ends with a
+      // key equal to its parent's next key splits there)
+      if (i > (lvl > 0 ? 1 : 0) && key_cmp(e - ix.entlen, e, cl) >= (lvl > 0 ? 1 : 0)) {
         fault(idx, "%s: keys out of order at entry %d", where, i);
         break;
       }
-      if (!low_ok || (hi && key_cmp(e, hi, cl) >= 0)) {
+      // an entry equal to the parent's next key may end this child: a key
+      // equal to a separator goes to the left of it when it is made again
+      if (!low_ok || (hi && key_cmp(e, hi, cl) > 0)) {
         fault(idx, "%s: entry %d lies outside the range of its parent (key out of order)", where,
               i);
         break;
@@ -188,6 +194,14 @@ struct audit {
     for (int i = 0; i < c; i++) {
       const unsigned char *e = e0 + i * ix.entlen;
       uint32_t r = get32(e + cl);
+      // the entries of all leaves, in order, rise strictly
+      if (have_last && key_cmp(last, e, cl) >= 0) {
+        fault(idx, "%s: entry %d does not follow the previous leaf's last (key out of order)",
+              where, i);
+        break;
+      }
+      std::memcpy(last, e, cl);
+      have_last = true;
       (*entries)++;
       if (r < 1 || r > keep_recs || state[r] != SLOT_LIVE) {
         fault(idx, "%s: entry for record %u, which is not a live record", where, r);
@@ -208,6 +222,7 @@ struct audit {
       const is_index &ix = f.ix[i];
       if (ix.kd.k_nparts == 0) continue;
       uint64_t entries = 0;
+      have_last = false;
       try {
         check_node(int(i) + 1, ix, ix.root, ix.height - 1, true, nullptr, nullptr, &entries);
       } catch (const is_error &e) {

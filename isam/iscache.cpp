@@ -359,6 +359,63 @@ void cache_drop(is_file *f) {
   f->mods++;
 }
 
+// Writes len bytes at off of a file in place: through the file's shared
+// mapping when they lie inside the file, else with a system call (which
+// may extend the file).
+static void put_bytes(is_file *f, int code, const unsigned char *p, size_t len, uint64_t off) {
+  bool idx = code == IO_IDX;
+  unsigned char *m = idx ? f->imap : f->dmap;
+  size_t ml = idx ? f->imaplen : f->dmaplen;
+  int64_t &sz = idx ? f->isize : f->dsize;
+  int fd = idx ? f->idxfd : f->datfd;
+  if (m && off + len <= ml && int64_t(off + len) > sz) {
+    // the file grows by a part at a time, allocated at once, so that most
+    // appends need no system call (the last closer cuts the rest off)
+    int64_t want =
+        std::min<int64_t>(int64_t(ml), std::max<int64_t>(int64_t(off + len), sz + sz / 8 + 65536));
+    if (io_extend(fd, sz, want, code)) sz = want;
+  }
+  if (m && off + len <= ml && int64_t(off + len) <= sz) {
+    io_write_hook(code);
+    std::memcpy(m + off, p, len);
+    return;
+  }
+  io_pwrite(fd, p, len, int64_t(off), code);
+  if (int64_t(off + len) > sz) sz = int64_t(off + len);
+}
+
+// Maps a writable file for writing in place; again when it outgrew its
+// mapping.  Without a mapping the pages are written with system calls.
+static void map_files(is_file *f) {
+  if (!f->writable || f->nojournal) return;
+  constexpr size_t MB = size_t{1} << 20;
+  for (int code : {IO_IDX, IO_DAT}) {
+    bool idx = code == IO_IDX;
+    unsigned char *&m = idx ? f->imap : f->dmap;
+    size_t &ml = idx ? f->imaplen : f->dmaplen;
+    int64_t &sz = idx ? f->isize : f->dsize;
+    if (sz < 0 || (m && size_t(sz) >= ml)) io_sync_size(idx ? f->idxfd : f->datfd, &sz);
+    if (m && size_t(sz) < ml) continue;
+    if (m) munmap(m, ml);
+    m = nullptr;
+    ml = (std::max(size_t(sz) * 2, MB) + MB - 1) / MB * MB;
+    void *p = mmap(nullptr, ml, PROT_READ | PROT_WRITE, MAP_SHARED, idx ? f->idxfd : f->datfd, 0);
+    if (p == MAP_FAILED) {
+      ml = 0;
+      continue;
+    }
+    m = static_cast<unsigned char *>(p);
+  }
+}
+
+void cache_unmap(is_file *f) {
+  if (f->imap) munmap(f->imap, f->imaplen);
+  if (f->dmap) munmap(f->dmap, f->dmaplen);
+  if (f->jmap) munmap(f->jmap, f->jmaplen);
+  f->imap = f->dmap = f->jmap = nullptr;
+  f->imaplen = f->dmaplen = f->jmaplen = 0;
+}
+
 // The bytes of a changed page that differ from its image on disk: [*lo, *hi).
 static void changed_span(const unsigned char *now, const unsigned char *old, size_t len, size_t *lo,
                          size_t *hi) {
@@ -391,7 +448,7 @@ static void journal_pages(is_file *f, std::vector<uint32_t> &list, std::vector<i
 // that the file grows to its full length), runs of consecutive new pages
 // with one call each.
 static void write_runs(is_file *f, std::vector<uint32_t> &list, std::vector<is_page> &pages,
-                       size_t unit, int fd, int code, uint64_t end, uint64_t oldend) {
+                       size_t unit, int code, uint64_t end, uint64_t oldend) {
   std::sort(list.begin(), list.end());
   std::vector<unsigned char> run;
   size_t i = 0;
@@ -403,7 +460,7 @@ static void write_runs(is_file *f, std::vector<uint32_t> &list, std::vector<is_p
       size_t lo, hi;
       changed_span(pg.buf, f->undo.data() + pg.undo - 1, len, &lo, &hi);
       if (start + len > oldend) hi = len;
-      if (lo < hi) io_pwrite(fd, pg.buf + lo, hi - lo, int64_t(start + lo), code);
+      if (lo < hi) put_bytes(f, code, pg.buf + lo, hi - lo, start + lo);
       i++;
       continue;
     }
@@ -413,12 +470,12 @@ static void write_runs(is_file *f, std::vector<uint32_t> &list, std::vector<is_p
     uint64_t len = std::min<uint64_t>(uint64_t(j - i) * unit, end > start ? end - start : 0);
     if (len > 0) {
       if (j - i == 1) {
-        io_pwrite(fd, pg.buf, size_t(len), int64_t(start), code);
+        put_bytes(f, code, pg.buf, size_t(len), start);
       } else {
         run.resize(size_t(j - i) * unit);
         for (size_t k = i; k < j; k++)
           std::memcpy(run.data() + (k - i) * unit, pages[list[k]].buf, unit);
-        io_pwrite(fd, run.data(), size_t(len), int64_t(start), code);
+        put_bytes(f, code, run.data(), size_t(len), start);
       }
     }
     i = j;
@@ -466,7 +523,7 @@ static void undo_in_place(is_file *f) {
   const unsigned char *p = f->jbody.data(), *end = p + f->jbody.size();
   while (p < end) {
     size_t len = get32(p + 4);
-    io_pwrite(p[0] == IO_IDX ? f->idxfd : f->datfd, p + 16, len, int64_t(get64(p + 8)), p[0]);
+    put_bytes(f, p[0], p + 16, len, get64(p + 8));
     p += 16 + len;
   }
   dict_mark(f, 0);
@@ -478,6 +535,7 @@ void cache_flush(is_file *f) {
   reserve(f->datfd, &f->dat_room, f->maxrec * uint64_t(f->reclen + 1), IO_DAT);
   reserve(f->idxfd, &f->idx_room, uint64_t(f->nnodes) * f->nodesize, IO_IDX);
   uint64_t seq = f->counter + 1;
+  map_files(f);
   if (!f->nojournal) {
     f->jbody.clear();
     journal_pages(f, f->dirty_blocks, f->blocks, DATA_BLOCK, IO_DAT, f->disk_datend);
@@ -487,10 +545,10 @@ void cache_flush(is_file *f) {
     dict_mark(f, seq);
   }
   try {
-    write_runs(f, f->dirty_blocks, f->blocks, DATA_BLOCK, f->datfd, IO_DAT,
+    write_runs(f, f->dirty_blocks, f->blocks, DATA_BLOCK, IO_DAT,
                f->maxrec * uint64_t(f->reclen + 1), f->disk_datend);
-    write_runs(f, f->dirty_nodes, f->nodes, f->nodesize, f->idxfd, IO_IDX,
-               uint64_t(f->nnodes) * f->nodesize, uint64_t(f->disk_nnodes) * f->nodesize);
+    write_runs(f, f->dirty_nodes, f->nodes, f->nodesize, IO_IDX, uint64_t(f->nnodes) * f->nodesize,
+               uint64_t(f->disk_nnodes) * f->nodesize);
   } catch (...) {
     if (!f->nojournal) {
       try {

@@ -73,6 +73,7 @@ static is_file *find_file(uint64_t dev, uint64_t ino) {
 static void file_free(is_file *f) {
   cache_drop(f);
   jnl_forget(f);
+  cache_unmap(f);
   if (f->map) munmap(f->map, f->maplen);
   io_close(f->idxfd);
   io_close(f->datfd);

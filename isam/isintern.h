@@ -103,6 +103,11 @@ struct is_file {
   // disk, and the journal body a flush builds from them (isjournal.cpp)
   std::vector<unsigned char> undo;
   std::vector<unsigned char> jbody;
+  // shared writable mappings of the files: a flush writes the pages that
+  // lie inside the files through them, without a system call
+  unsigned char *imap = nullptr, *dmap = nullptr, *jmap = nullptr;
+  size_t imaplen = 0, dmaplen = 0, jmaplen = 0;
+  int64_t isize = -1, dsize = -1;  // sizes of the files known (lower bounds)
   // dictionary
   uint32_t nodesize = 0;
   int reclen = 0;
@@ -218,8 +223,11 @@ void io_pwrite3(int fd, const void *a, size_t alen, const void *b, size_t blen, 
 void io_sync_size(int fd, int64_t *size);
 bool io_reserve(int fd, int64_t off, int64_t len,
                 int filecode);  // throws ENOSPC; false: unsupported
+bool io_extend(int fd, int64_t from, int64_t to, int filecode);  // throws; false: unsupported
 int io_lock(int fd, int cmd, short type, int64_t off, int64_t len, pid_t *holder);
 void io_fail_write_for_test(int nth, int err);
+void io_write_hook(int filecode);  // a write through a mapping (for the tests' failures)
+void cache_unmap(is_file *f);
 
 // --- iscache.cpp: dictionary, pages, flushing
 void dict_decode(is_file *f, const unsigned char *d, size_t len, int64_t idxsize,

@@ -36,6 +36,10 @@ void io_fail_write_for_test(int nth, int err) {
   is_throw(io.fail_err);
 }
 
+void io_write_hook(int filecode) {
+  if (io.fail_nth > 0 && --io.fail_nth == 0) io_fail(filecode);
+}
+
 int io_open(const char *path, int flags, int perm) {
   int fd;
   do {
@@ -116,6 +120,20 @@ bool io_reserve(int fd, int64_t off, int64_t len, int filecode) {
   int rc;
   do {
     rc = fallocate(fd, FALLOC_FL_KEEP_SIZE, off_t(off), off_t(len));
+  } while (rc != 0 && errno == EINTR);
+  if (rc == 0) return true;
+  if (errno == EOPNOTSUPP || errno == ENOSYS || errno == EINVAL) return false;
+  iserrio = IO_WRIT + filecode;
+  is_throw(errno);
+}
+
+// Extends a file from size from to size to with allocated (zero) blocks.
+// False when the file system cannot.
+bool io_extend(int fd, int64_t from, int64_t to, int filecode) {
+  if (io.fail_nth > 0 && --io.fail_nth == 0) io_fail(filecode);
+  int rc;
+  do {
+    rc = fallocate(fd, 0, off_t(from), off_t(to - from));
   } while (rc != 0 && errno == EINTR);
   if (rc == 0) return true;
   if (errno == EOPNOTSUPP || errno == ENOSYS || errno == EINVAL) return false;

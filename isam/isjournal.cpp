@@ -18,6 +18,7 @@
 #include "isam/isintern.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -29,6 +30,7 @@ constexpr char JNL_MAGIC[9] = "QUILJNL1";
 constexpr size_t JNL_HDR = 48;
 constexpr size_t JNL_ENT = 16;
 constexpr size_t JNL_SHRINK = size_t{4} << 20;  // a larger journal is cut back after use
+constexpr size_t JNL_MAP = size_t{1} << 20;     // the part allocated at once and mapped
 
 std::string jnl_path(const std::string &name) {
   return name + ".jnl";
@@ -99,6 +101,16 @@ static void jnl_open(is_file *f, bool create) {
     iserrio = IO_OPEN + IO_IDX;
     is_throw(errno);
   }
+  // its first part allocated and mapped: most journals are written
+  // without a system call (never shrunk below that part: others map it)
+  if (!create) return;
+  int64_t size;
+  io_sync_size(f->jnlfd, &size);
+  if (size < int64_t(JNL_MAP) && fallocate(f->jnlfd, 0, 0, off_t(JNL_MAP)) != 0) return;
+  void *m = mmap(nullptr, JNL_MAP, PROT_READ | PROT_WRITE, MAP_SHARED, f->jnlfd, 0);
+  if (m == MAP_FAILED) return;
+  f->jmap = static_cast<unsigned char *>(m);
+  f->jmaplen = JNL_MAP;
 }
 
 void jnl_write(is_file *f, uint64_t seq) {
@@ -116,8 +128,17 @@ void jnl_write(is_file *f, uint64_t seq) {
   put64(hdr + 32, h);
   put64(hdr + 40, jnl_hash(hdr, 40, 0));
   size_t body = JNL_ENT + f->disk_dict.size() + f->jbody.size();
-  io_pwrite3(f->jnlfd, hdr, JNL_HDR, dhead, JNL_ENT, f->disk_dict.data(), f->disk_dict.size(),
-             f->jbody.data(), f->jbody.size(), 0, IO_IDX);
+  if (f->jmap && JNL_HDR + body <= f->jmaplen) {
+    io_write_hook(IO_IDX);
+    unsigned char *m = f->jmap;
+    std::memcpy(m, hdr, JNL_HDR);
+    std::memcpy(m + JNL_HDR, dhead, JNL_ENT);
+    std::memcpy(m + JNL_HDR + JNL_ENT, f->disk_dict.data(), f->disk_dict.size());
+    std::memcpy(m + JNL_HDR + JNL_ENT + f->disk_dict.size(), f->jbody.data(), f->jbody.size());
+  } else {
+    io_pwrite3(f->jnlfd, hdr, JNL_HDR, dhead, JNL_ENT, f->disk_dict.data(), f->disk_dict.size(),
+               f->jbody.data(), f->jbody.size(), 0, IO_IDX);
+  }
   f->jnl_big = body > JNL_SHRINK;
 }
 
@@ -126,7 +147,7 @@ void jnl_write(is_file *f, uint64_t seq) {
 void jnl_shrink(is_file *f) {
   if (!f->jnl_big || f->jnlfd < 0) return;
   f->jnl_big = false;
-  if (ftruncate(f->jnlfd, 0) != 0) return;  // only space is at stake
+  if (ftruncate(f->jnlfd, off_t(JNL_MAP)) != 0) return;  // only space is at stake
 }
 
 void jnl_recover(is_file *f) {
@@ -198,7 +219,18 @@ void jnl_forget(is_file *f) {
   try {
     if (io_lock(f->idxfd, F_GETLK, F_WRLCK, LOCK_OPEN, 1, nullptr) == 0) {
       io_pread(f->idxfd, d, DICT_HDR, 0, IO_IDX);
-      if (!(get16(d + 10) & DICT_PENDING)) unlink(jnl_path(f->name).c_str());
+      if (!(get16(d + 10) & DICT_PENDING)) {
+        unlink(jnl_path(f->name).c_str());
+        // the parts allocated ahead go: the files end where their contents end
+        int64_t isz, dsz;
+        int64_t iend = int64_t(get32(d + 48)) * get32(d + 12);
+        int64_t dend = int64_t(get64(d + 40)) * (int64_t(get32(d + 16)) + 1);
+        io_sync_size(f->idxfd, &isz);
+        io_sync_size(f->datfd, &dsz);
+        bool cut = true;  // a failure costs only space
+        if (isz > iend && iend >= get32(d + 12)) cut = ftruncate(f->idxfd, off_t(iend)) == 0;
+        if (dsz > dend && cut) cut = ftruncate(f->datfd, off_t(dend)) == 0;
+      }
     }
   } catch (const is_error &) {
     // the journal stays; it is harmless

@@ -228,6 +228,29 @@ TEST(idxaudit, node_size_change_keeps_records_and_duplicate_order) {
   EXPECT_EQ(idxaudit("-y -b 256 " + s.name).status, 3);
 }
 
+// A key made again equal to a separator of its parent goes to the left
+// child: sound, not out of order (the checker once said otherwise).
+TEST(idxaudit, key_equal_to_a_separator_is_sound) {
+  scratch_dir d;
+  std::string name = d.file("sep");
+  keydesc k = char_key(0, 4, ISNODUPS);
+  int fd = isbuild(name.c_str(), RL, &k, ISINOUT + ISEXCLLOCK);
+  ASSERT_GE(fd, 0);
+  keydesc a = char_key(4, 2, ISDUPS);
+  ASSERT_EQ(isaddindex(fd, &a), 0);
+  for (int i = 0; i < 3000; i++) ASSERT_EQ(iswrite(fd, rec_of(key4(i) + "51", RL).c_str()), 0);
+  for (int round = 0; round < 2; round++)
+    for (int i = 0; i < 3000; i += 1 + round) {
+      std::string r = rec_of(key4(i) + "51", RL);
+      ASSERT_EQ(isdelete(fd, r.c_str()), 0);
+      ASSERT_EQ(iswrite(fd, r.c_str()), 0);
+    }
+  ASSERT_EQ(isclose(fd), 0);
+  result r = idxaudit("-n " + name);
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(walk_file(name).prim.size(), 3000u);
+}
+
 TEST(idxaudit, lists_an_index) {
   sample s;
   result r = idxaudit("-n -l 2 " + s.name);

@@ -20,5 +20,6 @@ bool crash_audit(const std::string &name) {
   std::string text(buf, len);
   std::free(buf);
   EXPECT_EQ(rc, IA_SOUND) << text;
+
   return rc == IA_SOUND;
 }
