@@ -125,7 +125,7 @@ struct loop {
     };
     if (write(ready, "r", 1) != 1) _exit(5);
     for (int t = 0;; t++) {
-      int calls = trans ? 1 + int(g() % 20) : 1;
+      int calls = trans ? 1 + int(g() % 150) : 1;
       if (trans) {
         if (isbegin() != 0) _exit(6);
         put('B', ' ', "", "");
@@ -197,7 +197,24 @@ struct loop {
     char c;
     bool started = read(rp[0], &c, 1) == 1;
     close(rp[0]);
-    usleep(useconds_t(rng() % 2 ? rng() % 1500 : rng() % 30000));  // often inside the first calls
+    if (trans && rng() % 2) {
+      // kill while the writer is inside a transaction: just after a call
+      // of it is noted, before its commit
+      usleep(useconds_t(rng() % 5000));
+      int nf = open(notes.c_str(), O_RDONLY);
+      for (int tries = 0; tries < 20000; tries++) {
+        note last;
+        off_t end = lseek(nf, 0, SEEK_END);
+        if (end >= off_t(sizeof last) &&
+            pread(nf, &last, sizeof last, end - off_t(sizeof last)) == sizeof last &&
+            (last.what == 'D' || last.what == 'S'))
+          break;
+        usleep(10);
+      }
+      close(nf);
+    } else {
+      usleep(useconds_t(rng() % 2 ? rng() % 1500 : rng() % 30000));  // often inside the first calls
+    }
     kill(p, SIGKILL);
     int st;
     waitpid(p, &st, 0);
