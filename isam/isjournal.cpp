@@ -134,7 +134,8 @@ void jnl_write(is_file *f, uint64_t seq) {
     std::memcpy(m, hdr, JNL_HDR);
     std::memcpy(m + JNL_HDR, dhead, JNL_ENT);
     std::memcpy(m + JNL_HDR + JNL_ENT, f->disk_dict.data(), f->disk_dict.size());
-    std::memcpy(m + JNL_HDR + JNL_ENT + f->disk_dict.size(), f->jbody.data(), f->jbody.size());
+    if (!f->jbody.empty())  // (a flush of the dictionary alone has no entries)
+      std::memcpy(m + JNL_HDR + JNL_ENT + f->disk_dict.size(), f->jbody.data(), f->jbody.size());
   } else {
     io_pwrite3(f->jnlfd, hdr, JNL_HDR, dhead, JNL_ENT, f->disk_dict.data(), f->disk_dict.size(),
                f->jbody.data(), f->jbody.size(), 0, IO_IDX);
