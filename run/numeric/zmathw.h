@@ -326,7 +326,8 @@ inline uint64_t w_rem(uint64_t wa, uint64_t wb) {
     int xq = int(wa & XMASK) - int(wb & XMASK) + BCD_BIAS + 1;
     if (xq >= 1 && xq <= 127) {
       int e = xq - BCD_BIAS;
-      if (e <= 0) return wa;
+      // a - 0: a itself, or zero when a lies below the range (E = -64)
+      if (e <= 0) return finish_digits(wa >> 8, int(wa & XMASK), wa & SIGNBIT);
       if (e >= BCD_DIGITS) return 0;
       uint64_t low = (wa >> 8) & ((uint64_t(1) << (4 * (BCD_DIGITS - e))) - 1);
       if (low == 0) return 0;

@@ -494,6 +494,21 @@ TEST(zmath, damaged_operands_count_with_face_value) {
   }
 }
 
+// A dividend below the range (exponent byte 0, digits not 0) taken by a
+// power of ten: the quotient's integer part is 0 and a - 0 vanishes below
+// the range, as the general remainder computes it.
+TEST(zmath, remainder_of_a_number_below_the_range_by_a_power_of_ten_is_zero) {
+  bcd_num a{}, b{}, want;
+  a.dig[0] = 0x81;
+  b.dig[0] = 0x10;
+  b.exp = 0x3C;  // 1E-5
+  ref_rem(&a, &b, &want);
+  EXPECT_EQ(hex(op(FREM, a, b)), hex(want));
+  EXPECT_EQ(hex(op(FREM, a, b)), hex(bcd_zero));
+  a.exp = 0x01;  // inside the range: the dividend itself
+  EXPECT_EQ(hex(op(FREM, a, b)), hex(a));
+}
+
 TEST(zmath, round_carries_into_a_new_leading_digit) {
   struct row {
     const char *in;   // 15 digits after a spare place
