@@ -27,6 +27,19 @@ void push_slice(uint32_t at, const uint8_t *p, uint32_t n) {
   ia_push_text(at, n);
 }
 
+// The string and the number of a function that takes both, in either
+// order (the string first, or the number first); the number as zppos
+// (non_negative) or zplong takes it.
+ia_text pop_text_and_number(int32_t *n, bool non_negative) {
+  if (zdesc_get(ztop_value()).type & DSC_STR) {
+    ia_text t = ia_pop_text();
+    *n = non_negative ? zppos() : zplong();
+    return t;
+  }
+  *n = non_negative ? zppos() : zplong();
+  return ia_pop_text();
+}
+
 int change_case(bool upper) {
   uint32_t desc = ia_pop_var();
   zdesc d = zdesc_get(desc);
@@ -122,8 +135,8 @@ int istr_lower(int) {
 
 int istr_repeat(int) {
   uint32_t at = ia_area();
-  int32_t n = zppos();
-  ia_text t = ia_pop_text();
+  int32_t n;
+  ia_text t = pop_text_and_number(&n, true);
   if (t.len == 0) zraise(ERR_ARGS);
   uint64_t total = uint64_t(t.len) * uint32_t(n);
   if (total > 0xFFFF) zraise(ERR_STACK);
@@ -150,8 +163,8 @@ int istr_rtrim(int) {
 
 int istr_trim(int) {
   uint32_t at = ia_area();
-  int32_t mode = zplong();
-  ia_text t = ia_pop_text();
+  int32_t mode;
+  ia_text t = pop_text_and_number(&mode, false);
   if (mode < 1 || mode > 3) zraise(ERR_ARGS);
   const uint8_t *p = bytes(t);
   uint32_t b = 0, e = t.len;

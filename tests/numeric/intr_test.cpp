@@ -77,9 +77,11 @@ TEST_P(intr, strings_and_numbers) {
   EXPECT_EQ(num("", 25, 0), "0");
   EXPECT_EQ(num("", 30, 0), "0");
   EXPECT_EQ(str("  spush 'ab'\n  push 3\n", 47, 2), "ababab");
+  EXPECT_EQ(str("  push 3\n  spush 'ab'\n", 47, 2), "ababab");  // the count first
   EXPECT_EQ(str("  spush 'ab'\n  push 0\n", 47, 2), "");
   EXPECT_EQ(str("  spush '  a  '\n", 48, 1), "  a");
   EXPECT_EQ(str("  spush '  a b  '\n  push 3\n", 54, 2), "a b");
+  EXPECT_EQ(str("  push 3\n  spush '  a b  '\n", 54, 2), "a b");  // the mode first
   EXPECT_EQ(str("  spush '  a b  '\n  push 1\n", 54, 2), "a b  ");
   EXPECT_EQ(str("  spush '  a b  '\n  push 2\n", 54, 2), "  a b");
   EXPECT_EQ(num("  push -3.5\n", 57, 1), "3.5");
@@ -201,6 +203,8 @@ TEST_P(intr, wrong_arguments_and_unassigned_numbers) {
       {"  push 32768\n", 58, 1, "E104"},
       {"  push 4\n  push 1\n", 5, 2, "E104"},  // only 8 and 9 take a second argument
       {"  spush ''\n  push 3\n", 47, 2, "E104"},
+      {"  push 3\n  push 3\n", 47, 2, "E104"},
+      {"  spush 'a'\n  spush 'b'\n", 54, 2, "E104"},
       {"  spush 'x'\n  push 0\n", 54, 2, "E104"},
       {"  push -1\n", 9, 1, "E104"},
       {"  push 2\n", 15, 1, "E104"},
