@@ -60,6 +60,7 @@ struct pattern_in {
 };
 
 constexpr uint32_t BREAK_POLL = 1 << 16;  // advance calls between looks at the break key
+constexpr uint32_t SPAN_MIN = 8;          // the shortest give-back remembered as a span
 constexpr int DEP_MAX = 2;                // outer groups a remembered rest may refer to
 constexpr int TABLE_SIZE = 1 << 12;       // entries of the table of dependent rests
 
@@ -87,6 +88,13 @@ struct fail_span {
   uint32_t lo, hi;  // the positions
 };
 
+// the last run of characters a repeated element was found to match: every
+// character from lo up to hi matches it, the one at hi (or the end) not
+struct match_run {
+  uint32_t search;      // the search it belongs to
+  const char *lo, *hi;  // the run
+};
+
 // Failed tries of the rest of the program.
 struct zre_memo {
   std::vector<uint64_t> bits;    // (rest, position) of rests without outer groups
@@ -96,6 +104,7 @@ struct zre_memo {
   const char *prog;              // start of the program
   rest_deps deps[ZRE_ESIZE];     // per program offset
   fail_span spans[ZRE_ESIZE];    // per program offset, rests without outer groups
+  match_run runs[ZRE_ESIZE];     // per program offset of a repeated element
   uint32_t search;               // number of the current search
   bool refs;                     // the program has back-references
   std::vector<dep_entry> table;  // open addressing, by hash
@@ -484,6 +493,23 @@ void note_span(const char *rest, uint32_t lo, uint32_t hi) {
   }
 }
 
+// The end of the run of characters from lp that the single element at ep
+// matches; a run found before is not scanned again.
+const char *run_end(const char *ep, const char *lp, const char *end) {
+  match_run &r = memo.runs[ep - memo.prog];
+  bool known = r.search == memo.search;
+  if (known && r.lo <= lp && lp <= r.hi) return r.hi;
+  const char *p = lp;
+  while (one(ep, p, end)) {
+    if (++p == r.lo && known) {  // met the known run: it goes on to its end
+      p = r.hi;
+      break;
+    }
+  }
+  r = match_run{memo.search, lp, p};
+  return p;
+}
+
 // Tries the rest at lp unless it failed there before.
 int try_rest(const char *rest, const char *lp, const char *end) {
   if (tried(rest, lp)) return 0;
@@ -495,12 +521,14 @@ int try_rest(const char *rest, const char *lp, const char *end) {
 // Tries the rest of the program at each position from hi down to lo;
 // when the rest starts with a plain character, only where it stands.
 // Positions inside the span where the rest is known to fail are passed
-// over at once, and a fruitless pass joins that span.
+// over at once, and a fruitless pass of SPAN_MIN positions or more joins
+// that span (shorter ones cost less to try than to look up).
 int back_off(const char *rest, const char *lo, const char *hi, const char *end) {
   bool plain = static_cast<unsigned char>(*rest) == CCHR;
   char c = rest[1];
   uint32_t l = uint32_t(lo - memo.subject), h = uint32_t(hi - memo.subject);
-  fail_span known = span_of(rest);
+  bool wide = h - l >= SPAN_MIN;
+  fail_span known = wide ? span_of(rest) : fail_span{};
   for (uint32_t p = h;;) {
     if (known.valid && p >= known.lo && p <= known.hi) {
       if (known.lo <= l) break;
@@ -512,7 +540,7 @@ int back_off(const char *rest, const char *lo, const char *hi, const char *end) 
     if (p == l) break;
     p--;
   }
-  note_span(rest, l, h);
+  if (wide) note_span(rest, l, h);
   return 0;
 }
 
@@ -578,9 +606,7 @@ int advance(const char *lp, int lg, const char *ep) {
       case CCHR | STAR:
       case CDOT | STAR:
       case CCL | STAR: {
-        const char *start = lp;
-        while (one(ep, lp, end)) lp++;
-        return back_off(ep + element_size(op), start, lp, end);
+        return back_off(ep + element_size(op), lp, run_end(ep, lp, end), end);
       }
       case CCHR | RNGE:
       case CDOT | RNGE:
@@ -590,9 +616,9 @@ int advance(const char *lp, int lg, const char *ep) {
         int low = zre.low, size = zre.size;
         for (int i = 0; i < low; i++, lp++)
           if (!one(ep, lp, end)) return 0;
-        const char *start = lp;
-        for (int i = 0; i < size && one(ep, lp, end); i++) lp++;
-        return back_off(ep + sz + 2, start, lp, end);
+        const char *hi = run_end(ep, lp, end);
+        if (hi - lp > size) hi = lp + size;
+        return back_off(ep + sz + 2, lp, hi, end);
       }
       default:  // a program this compiler never writes
         return 0;
