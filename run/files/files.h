@@ -28,6 +28,7 @@ enum {
   FE_IO = 4,         // other input/output error, short transfer
   FE_CREATE = 5,     // file cannot be created
   FE_EXISTS = 7,     // file exists
+  FE_NOREC = 8,      // indexed: the record is missing (the engine's 28)
   FE_NOTFOUND = 9,   // file not found
   FE_NODIR = 10,     // directory not found, or no unit
   FE_UNIT = 11,      // file number out of range or already open
@@ -43,15 +44,22 @@ enum {
   FE_NOWRITE = 21,   // write not allowed by the open option
   FE_NOTOPEN = 22,   // file not open
   FE_RECLOCK = 23,   // record locked
+  FE_NOTHELD = 24,   // indexed: rewrite or delete without a held record
   FE_NOTISAM = 30,   // file is not indexed
+  FE_RNF = 31,       // indexed: no record with the key
+  FE_DUPKEY = 32,    // indexed: the key exists in an index without duplicates
   FE_INTX = 33,      // operation not allowed during a transaction
   FE_KEYDESC = 34,   // key or record description rejected at create
+  FE_BADFILE = 35,   // indexed: the file is damaged, its index and data disagree
+  FE_BADKEY = 37,    // indexed: no index fits the key parts; bad or existing index
+  FE_PRIMKEY = 38,   // indexed: the primary index cannot be removed
   FE_VALUE = 61,     // invalid request value
   FE_DATA = 62,      // data does not fit or is not valid
   FE_FORMAT = 63,    // format error
   FE_KEYPART = 64,   // key part error
   FE_CONFLICT = 65,  // conflicting options
   FE_NEEDFILE = 66,  // the operation needs a data file unit
+  FE_NOCURR = 199,   // indexed: a sequential read found no record to move from
 };
 
 // fm operation codes

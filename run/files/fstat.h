@@ -17,3 +17,11 @@ void zfstat(int count);
 // variable: "U" when the unit's directory can be searched and read (else
 // a space), and the record length 0.
 void zustat(int count);
+// Function 36 (ikey.cpp): unit, key number, n pairs of start and length
+// variables (1 to 8), flags variable.  Key number k: each pair gets the
+// start of the index's part (negative in the key area, positive in the
+// data) and its length, 0 and 0 past its parts; the flags 1 when the
+// index allows duplicates.  Key number 0 (one pair only): the number of
+// indexes, the data length of a record, and in the flags the current
+// index.  Another count is 104.
+void zistat(int count);

@@ -25,6 +25,7 @@
 
 #include "run/files/fm.h"
 #include "run/files/iohelp.h"
+#include "run/files/irec.h"
 #include "run/files/txlog.h"
 #include "run/interp/image.h"
 #include "run/interp/zops.h"
@@ -78,6 +79,8 @@ struct io_state {
   int last_part;          // the last option processed was 15: its length, else -1
   size_t cap;             // record room of a WRITE to a file
   io_copy fmt;            // copy of the FMT string
+  unsigned fmt_len;       // its length
+  size_t keydata;         // first pass of a two-pass READ: the data bytes written
   io_copy key;            // copy of the KEY value
   uint32_t knum_var;      // descriptor of the key number variable, 0 none
   bool active;            // between ioinit and ioterm
@@ -294,7 +297,7 @@ static void apply_option(int n, const io_value &v) {
     case 18:
       if (!keep_copy(&io.fmt, v.addr, v.len)) ioier(FE_NOMEM);
       zrfsp = io.fmt.p;
-      zrfsc = v.len;
+      zrfsc = io.fmt_len = v.len;
       break;
     case 19:
       ioier(FE_VALUE);
@@ -446,7 +449,10 @@ static void terminal_output() {
 }
 
 // Selects the unit of a READ or WRITE and points the record cursor at the
-// record area of its file.
+// record area of its file.  A READ in mode "S" or "P" returns the key of
+// the record read in the KEY variable: the key length is the variable's
+// capacity, and a fixed-length variable is first filled with spaces.  (A
+// WRITE leaves the variable alone: its value is the key written.)
 static bool select_record() {
   io.dest = TO_FILE;
   set_cursor(iobuf + 1);
@@ -455,28 +461,78 @@ static bool select_record() {
   const oftentry *e = fm_sel.entry;
   uint8_t *data = e->pftype == 'I' ? e->pkbuf + e->pklen : iobuf + 1;
   io.cap = e->pftype == 'I' ? e->prlen : size_t(FM_RECBUF);
-  if (given(6) && (iob.fm_mode == 'S' || iob.fm_mode == 'P')) {
+  if (given(6) && !io.out && (iob.fm_mode == 'S' || iob.fm_mode == 'P')) {
     zdesc d = zdesc_get(zkeyd);
-    iob.fm_klen = d.dim1;
     if (d.type & DSC_PAD) std::memset(zat(d.addr, d.dim1), ' ', d.dim1);
+    if (!keep_copy(&io.key, d.addr, d.dim1)) ioier(FE_NOMEM);
+    iob.fm_key = reinterpret_cast<uint8_t *>(io.key.p);
+    iob.fm_klen = d.dim1;
   }
   iob.fm_data = data;
   set_cursor(data);
   return true;
 }
 
+// an error of a read that delivered its record, reported at the end
+static void note_lock(int r) {
+  if (!zrerf_lock) zrerf_lock = r;
+}
+
+// The read proper; datalen: the data bytes that the statement gave for
+// the key (a two-pass READ), else the room of the record area.
+static void read_record(size_t datalen) {
+  iob.fm_rlen = datalen;
+  iob.fm_opcode = FMOP_READ;
+  int r = fm(&iob);
+  bool got = r == 0 || r == FE_RECLOCK;
+  const oftentry *e = fm_sel.entry;
+  if (got && e && e->pftype == 'I') {
+    if (iread_note) note_lock(iread_note);
+    if (zkeyd && iob.fm_key) {  // the key of the record read goes back to KEY
+      zdesc d = zdesc_get(zkeyd);
+      uint32_t n = uint32_t(iob.fm_klen < d.dim1 ? iob.fm_klen : d.dim1);
+      if (n) std::memcpy(zat(d.addr, n), iob.fm_key, n);
+      if (!(d.type & DSC_PAD) && (iob.fm_mode == 'S' || iob.fm_mode == 'P')) {
+        d.dim2 = n;
+        zdesc_put(zkeyd, d);
+      }
+    }
+  }
+  if (r == FE_RECLOCK)  // the record is delivered; the error comes at the end
+    note_lock(r);
+  else if (r)
+    ioier(r);
+  zrfdc = got ? int(iob.fm_rlen) : 0;
+}
+
+// A READ by key (mode "R") on an indexed file whose current index is not
+// the primary one runs in two passes, since such a key lies in the data:
+// the first pass writes the items into the record area, where they form
+// the key, and ioterm brings the dispatcher back to the statement; the
+// second pass reads.
 static void file_read() {
   io.out = 0;
   if (!select_record()) return;
-  iob.fm_rlen = io.cap;
-  iob.fm_opcode = FMOP_READ;
-  int r = fm(&iob);
-  if (r == FE_RECLOCK) {  // the record is delivered; the error comes at the end
-    if (!zrerf_lock) zrerf_lock = r;
-  } else if (r) {
-    ioier(r);
+  const oftentry *e = fm_sel.entry;
+  if (iob.fm_mode == 'R' && e->pftype == 'I' && e->pknum != e->pkprim && !zrerf) {
+    io.out = 1;
+    zrfdc = int(io.cap);
+    zpreg_IOI = io.stmt;
+    return;
   }
-  zrfdc = r == 0 || r == FE_RECLOCK ? int(iob.fm_rlen) : 0;
+  read_record(io.cap);
+}
+
+// The second pass of a two-pass READ: the statement's options stay as the
+// first pass left them.
+static void resume_read(int count) {
+  for (int i = 0; i < count; i++) zfetch();
+  zpreg_IOI = 0;
+  zrfsp = given(18) ? io.fmt.p : nullptr;
+  zrfsc = given(18) ? io.fmt_len : 0;
+  io.out = 0;
+  set_cursor(iob.fm_data);
+  read_record(io.keydata);
 }
 
 static void file_write() {
@@ -623,9 +679,14 @@ static void dispatch(int op) {
 
 void ioinit() {
   uint32_t stmt = zp.preg - 1 - zm.zrbas;
-  if (io.active) zraise(ERR_IOBUSY);
+  bool resuming = io.active && zpreg_IOI != 0 && zpreg_IOI == stmt;
+  if (io.active && !resuming) zraise(ERR_IOBUSY);
   int op = int(zfetch());
   int count = int(zfetch());
+  if (resuming) {
+    resume_read(count);
+    return;
+  }
   if (op == 14 || op > FMOP_ROLLBACK) zraise(ERR_BADCODE);
   reset_statement(op);
   io.active = true;
@@ -783,6 +844,11 @@ static void iofdb() {
 void ioterm() {
   need_statement();
   if (io.dest == TO_TERMINAL) zflush(0);
+  if (!zrerf && zpreg_IOI) {  // the first pass of a two-pass READ
+    io.keydata = io.cap - size_t(zrfdc > 0 ? zrfdc : 0);
+    zp.preg = zm.zrbas + zpreg_IOI;
+    return;
+  }
   if (!zrerf && (io.out || io.dest == TO_TERMINAL)) iofdb();
   int err = zrerf ? zrerf : zrerf_lock;
   zrerf = err;

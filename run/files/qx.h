@@ -47,9 +47,9 @@ void qxunlock(bool statement);
 void qxrewind();
 void qxfstat();
 void qxustat();
-void qxistat();
-void qxindex();
-void qxtrans();
+void qxistat();  // ikey.cpp
+void qxindex();  // ikey.cpp
+void qxtrans();  // itrans.cpp
 // The I/O error of an ISAM error number.
 int fm_isam_error(int iserr);
 // The held record lock of the selected entry is given up.
@@ -60,9 +60,7 @@ void rread(oftentry *e, fm_callblock *cb);  // relative, rrec.cpp
 void rwrite(oftentry *e, fm_callblock *cb);
 void sread(oftentry *e, fm_callblock *cb);  // sequential, srec.cpp
 void swrite(oftentry *e, fm_callblock *cb);
-// TEMPORARY: the indexed record operations are refused with 3 until the
-// indexed-files work fills them in (qxfile.cpp).
-void iread(oftentry *e, fm_callblock *cb);
+void iread(oftentry *e, fm_callblock *cb);  // indexed, irec.cpp
 void iwrite(oftentry *e, fm_callblock *cb);
 void idelete(oftentry *e, fm_callblock *cb);
 

@@ -13,6 +13,7 @@
 #include "run/files/fm.h"
 #include "run/files/fsys.h"
 #include "run/files/iohelp.h"
+#include "run/files/irec.h"
 #include "run/files/names.h"
 #include "run/files/qx.h"
 #include "run/files/txlog.h"
@@ -41,17 +42,6 @@ int fm_isam_error(int iserr) {
     default:
       return iserr;
   }
-}
-
-// TEMPORARY: the indexed record operations, for the indexed-files work.
-void iread(oftentry *, fm_callblock *) {
-  vxerxit(FE_BADOP);
-}
-void iwrite(oftentry *, fm_callblock *) {
-  vxerxit(FE_BADOP);
-}
-void idelete(oftentry *, fm_callblock *) {
-  vxerxit(FE_BADOP);
 }
 
 // --- create ----------------------------------------------------------------
@@ -340,8 +330,7 @@ static bool relative_access(const oftentry *e) {
 void qxunlock(bool statement) {
   oftentry *e = fm_sel.entry;
   if (e->pftype == 'I') {
-    if (e->plock && e->inuse != -1) isrelease(e->pfdis);
-    e->plock = 0;
+    isrel_rec(e);
     return;
   }
   if (statement && !relative_access(e)) vxerxit(FE_NOTIDX);
@@ -353,12 +342,7 @@ void qxrewind() {
   fm_callblock *cb = fm_sel.pclblk;
   qxunlock(false);
   if (e->pftype == 'I') {
-    e->prev_mode = 0;
-    keydesc kd;
-    if (isindexinfo(e->pfdis, &kd, e->pknum) < 0 ||
-        isstart(e->pfdis, &kd, 0, reinterpret_cast<char *>(e->pkbuf),
-                cb->fm_mode == 'P' ? ISLAST : ISFIRST) < 0)
-      vxerxit(fm_isam_error(iserrno));
+    ix_rewind(e, cb);
     return;
   }
   if (fm_stream_flush(e) < 0) vxerxit(FE_IO);
@@ -412,22 +396,4 @@ void qxustat() {
   if (fsys.stat(vxdirname, &st) == 0 && S_ISDIR(st.st_mode) &&
       fsys.access(vxdirname, R_OK | X_OK) == 0)
     cb->fm_type = 'U';
-}
-
-// TEMPORARY: index status, index maintenance and transactions belong to
-// the indexed-files work; what needs no index is answered here.
-void qxistat() {
-  if (fm_sel.entry->pftype != 'I') vxerxit(FE_NOTISAM);
-  vxerxit(FE_BADOP);
-}
-
-void qxindex() {
-  if (fm_sel.entry->pftype != 'I') vxerxit(FE_NOTISAM);
-  vxerxit(FE_BADOP);
-}
-
-void qxtrans() {
-  int want = fm_sel.pclblk->fm_opcode == FMOP_BEGIN ? 2 : 1;
-  if (vx_txflag != want) vxerxit(FE_VALUE);
-  vxerxit(FE_BADOP);
 }
