@@ -655,9 +655,8 @@ static void dispatch(int op) {
       iocrp(perm("A!BL!?"));
       run_fm(op);
       return;
-    case FMOP_ADDINDEX: {
+    case FMOP_ADDINDEX: {  // the key number variable receives the new index's number
       iocrp(perm("A!BEO!U!V?"));
-      iocrp2();
       if (iob.fm_flag > 1) ioier(FE_CONFLICT);
       if (run_fm(op) == 0 && io.knum_var) rnv(io.knum_var, iob.fm_knum);
       return;
