@@ -1,14 +1,12 @@
 // Indexed files shared by several runs of the real run program, each in
 // a pseudo-terminal: a record locked by one run is delivered to another
 // with 23 and read again when it retries; transactions rolled back and
-// committed as the other run sees them; BEGIN on two units of one file;
-// duplicates of a secondary key read forward, backward and by key
-// through an index added to a file that holds records.
+// committed as the other run sees them; BEGIN on two units of one file.
 //
 // The program below reads one command a line and answers one line:
-// "GOT key data", "ERR key data" (data blank when none was delivered),
-// "EOF", "OK" or "KNUM n"; its upper-case commands leave an error
-// untrapped, so that run reports it by number and ends.
+// "GOT key data", "ERR key data" (the data is the command's argument
+// when none was delivered), "EOF", "OK" or "ERR"; two commands leave an
+// error untrapped, so that run reports it by number and ends.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -23,25 +21,24 @@
 namespace {
 
 // File ./f: keys of 4, data of 8 (a secondary key in data bytes 1-4).
-//   oN   open unit 1 with option N        ON   the same file on unit 2
-//   C    close unit 1
-//   wKKKKdata  write a new record         xdata  rewrite the held record
-//   rKKKK  read by key, with the lock     RKKKK  the same, untrapped
-//   n, p   read forward, backward, with the lock
-//   u      read forward without the lock
-//   U      unlock                         d      delete the held record
-//   a      add the secondary index        iN     position on index N
-//   sAAAA  read by the secondary key (two passes)
-//   b      begin (unit 1)                 X      begin units 1 and 2, untrapped
-//   c      commit                         k      roll back
-//   q      stop
+// A command is its number in two digits and its argument:
+//   1 open unit 1 with option n      2 the same file on unit 2
+//   3 close unit 1                   4 write a new record KKKKdata
+//   5 rewrite the held record        6 read: mode, lock option, key (or,
+//   7 read by key, untrapped            by a secondary key, its data)
+//   8 unlock   9 delete              10 add the secondary index
+//  11 position on index n            12 begin unit 1
+//  13 begin units 1 and 2, untrapped 14 commit   15 roll back
+// anything else stops.
 const char *SHELL = R"(
 .main IDX
-  str c(1)
+  str cs(2)
+  num c
   vstr a(30)
+  str m(1)
+  num l
   str k(4)
   str d(8)
-  num n
   num knum
   spush "./f"
   push 8
@@ -54,68 +51,18 @@ loop:
   spush "> "
   push 4
   io input, D, E
-  push c
+  push cs
   iostr
   push a
   iostr
   ioend
-  spush c
-  seq "o"
-  jt.l open1
-  spush c
-  seq "O"
-  jt.l open2
-  spush c
-  seq "C"
-  jt.l close1
-  spush c
-  seq "w"
-  jt.l write
-  spush c
-  seq "x"
-  jt.l rewrite
-  spush c
-  seq "r"
-  jt.l readr
-  spush c
-  seq "R"
-  jt.l readru
-  spush c
-  seq "n"
-  jt.l next
-  spush c
-  seq "p"
-  jt.l prev
-  spush c
-  seq "u"
-  jt.l next0
-  spush c
-  seq "U"
-  jt.l unlock
-  spush c
-  seq "d"
-  jt.l delete
-  spush c
-  seq "a"
-  jt.l addindex
-  spush c
-  seq "i"
-  jt.l index
-  spush c
-  seq "s"
-  jt.l sread
-  spush c
-  seq "b"
-  jt.l begin
-  spush c
-  seq "X"
-  jt.l begin2
-  spush c
-  seq "c"
-  jt.l commit
-  spush c
-  seq "k"
-  jt.l rollback
+  spush cs
+  ston
+  store c
+  push 16
+  sub c
+  jmpc quit, open1, open2, close1, write, rewrite, read, readu, unlock, delete, addx, index, begin, begin2, commit, rollback
+quit:
   stop
 open1:
   push 1
@@ -172,67 +119,40 @@ rewrite:
   iostr
   ioend
   jmp.l ok
-readr:
-  spush a
+read:
+  push 1
+  push 1
+  ssub a
+  sstore m
+  push 2
+  push 1
+  ssub a
+  ston
+  store l
+  push 3
+  spush a()
   sstore k
-  spush ""
+  push 3
+  spush a()
   sstore d
   push 1
   push k
-  spush "R"
+  spush m
+  push l
+  pusha eof
   pusha rfail
-  io read, A, F, I, B
+  io read, A, F, I, H, @, B
   push d
   iostr
   ioend
   jmp.l got
-readru:
+readu:
   spush a
   sstore k
   push 1
   push k
   spush "R"
   io read, A, F, I
-  push d
-  iostr
-  ioend
-  jmp.l got
-next:
-  spush ""
-  sstore d
-  push 1
-  push k
-  pusha eof
-  pusha rfail
-  io read, A, F, @, B
-  push d
-  iostr
-  ioend
-  jmp.l got
-prev:
-  spush ""
-  sstore d
-  push 1
-  push k
-  spush "P"
-  pusha eof
-  pusha rfail
-  io read, A, F, I, @, B
-  push d
-  iostr
-  ioend
-  jmp.l got
-next0:
-  spush ""
-  sstore d
-  push 1
-  push k
-  push 0
-  pusha eof
-  pusha rfail
-  io read, A, F, H, @, B
-  push d
-  iostr
   ioend
   jmp.l got
 unlock:
@@ -247,7 +167,7 @@ delete:
   io delete, A, B
   ioend
   jmp.l ok
-addindex:
+addx:
   push 1
   push 4
   push 1
@@ -256,35 +176,17 @@ addindex:
   pusha fail
   io addindex, A, O, U, E, V, B
   ioend
-  io print
-  spush "KNUM"
-  iostr
-  push knum
-  ionum
-  ioend
-  jmp.l loop
+  jmp.l ok
 index:
+  push 1
   spush a
   ston
-  store n
-  push 1
-  push n
+  store knum
+  push knum
   pusha fail
   io rewind, A, V, B
   ioend
   jmp.l ok
-sread:
-  spush a
-  sstore d
-  push 1
-  push k
-  spush "R"
-  pusha rfail
-  io read, A, F, I, B
-  push d
-  iostr
-  ioend
-  jmp.l got
 begin:
   push 1
   pusha fail
@@ -308,20 +210,12 @@ rollback:
   ioend
   jmp.l ok
 got:
-  io print
   spush "GOT "
-  iostr
-  push k
-  iostr
-  spush " "
-  iostr
-  push d
-  iostr
-  ioend
-  jmp.l loop
+  jmp.l show
 rfail:
-  io print
   spush "ERR "
+show:
+  io print
   iostr
   push k
   iostr
@@ -332,20 +226,15 @@ rfail:
   ioend
   jmp.l loop
 eof:
-  io print
   spush "EOF"
-  iostr
-  ioend
-  jmp.l loop
+  jmp.l say
 fail:
-  io print
   spush "ERR"
-  iostr
-  ioend
-  jmp.l loop
+  jmp.l say
 ok:
-  io print
   spush "OK"
+say:
+  io print
   iostr
   ioend
   jmp.l loop
@@ -403,129 +292,108 @@ int exit_code(pty_session &s) {
   return WIFEXITED(st) ? WEXITSTATUS(st) : 1000 + WTERMSIG(st);
 }
 
-void fill(pty_session &s, std::initializer_list<const char *> records) {
-  for (const char *r : records) ASSERT_EQ(ask(s, std::string("w") + r), "OK") << r;
+// the commands of the program
+std::string open1(int opt) { return "01" + std::to_string(opt); }
+std::string open2(int opt) { return "02" + std::to_string(opt); }
+const std::string CLOSE = "03", UNLOCK = "08", DELETE = "09", ADDINDEX = "10", BEGIN = "12",
+                  BEGIN2 = "13", COMMIT = "14", ROLLBACK = "15", QUIT = "00";
+std::string write(const std::string &rec) { return "04" + rec; }
+std::string rewrite(const std::string &data) { return "05" + data; }
+// mode R (key), S or P; lock option 0 or 1
+std::string read(char mode, int lock, const std::string &key = " ") {
+  return "06" + std::string(1, mode) + std::to_string(lock) + key;
+}
+std::string index(int n) { return "11" + std::to_string(n); }
+
+void quit(pty_session &s) {
+  s.type(QUIT + "\r");
+  EXPECT_EQ(exit_code(s), 0);
 }
 
 TEST_F(runs, a_locked_record_comes_with_23_and_the_retry_reads_it_again) {
   pty_session a, b, c;
   start(a);
-  ASSERT_EQ(ask(a, "o0"), "OK");
-  fill(a, {"K001one", "K002two", "K003three"});
-  ASSERT_EQ(ask(a, "rK002"), "GOT K002 two");  // a holds K002
+  ASSERT_EQ(ask(a, open1(0)), "OK");
+  for (const char *r : {"K001one", "K002two", "K003three"}) ASSERT_EQ(ask(a, write(r)), "OK");
+  ASSERT_EQ(ask(a, read('R', 1, "K002")), "GOT K002 two");  // a holds K002
   start(b);
-  ASSERT_EQ(ask(b, "o0"), "OK");
-  EXPECT_EQ(ask(b, "n"), "GOT K001 one");
-  EXPECT_EQ(ask(b, "n"), "ERR K002 two");  // delivered, with an error
-  EXPECT_EQ(ask(b, "n"), "ERR K002 two");  // the retry: the same record
-  EXPECT_EQ(ask(a, "U"), "OK");
-  EXPECT_EQ(ask(b, "n"), "GOT K002 two");  // now b holds it
-  EXPECT_EQ(ask(a, "rK002"), "ERR K002 two");
-  EXPECT_EQ(ask(b, "xzwei"), "OK");  // rewritten and let go
-  EXPECT_EQ(ask(a, "rK002"), "GOT K002 zwei");
-  EXPECT_EQ(ask(b, "p"), "GOT K001 one");
-  EXPECT_EQ(ask(b, "n"), "ERR K002 zwei");
-  EXPECT_EQ(ask(b, "n"), "ERR K002 zwei");
-  EXPECT_EQ(ask(a, "U"), "OK");
-  EXPECT_EQ(ask(b, "n"), "GOT K002 zwei");
-  EXPECT_EQ(ask(b, "n"), "GOT K003 three");
+  ASSERT_EQ(ask(b, open1(0)), "OK");
+  EXPECT_EQ(ask(b, read('S', 1)), "GOT K001 one");
+  EXPECT_EQ(ask(b, read('S', 1)), "ERR K002 two");  // delivered, with an error
+  EXPECT_EQ(ask(b, read('S', 1)), "ERR K002 two");  // the retry: the same record
+  EXPECT_EQ(ask(a, UNLOCK), "OK");
+  EXPECT_EQ(ask(b, read('S', 1)), "GOT K002 two");  // now b holds it
+  EXPECT_EQ(ask(a, read('R', 1, "K002")), "ERR K002 two");
+  EXPECT_EQ(ask(b, rewrite("zwei")), "OK");  // rewritten and let go
+  EXPECT_EQ(ask(a, read('R', 1, "K002")), "GOT K002 zwei");
+  EXPECT_EQ(ask(b, read('S', 1)), "GOT K003 three");
   // backward the same way
-  EXPECT_EQ(ask(a, "rK002"), "GOT K002 zwei");
-  EXPECT_EQ(ask(b, "p"), "ERR K002 zwei");
-  EXPECT_EQ(ask(b, "p"), "ERR K002 zwei");
-  EXPECT_EQ(ask(a, "U"), "OK");
-  EXPECT_EQ(ask(b, "p"), "GOT K002 zwei");
-  EXPECT_EQ(ask(b, "p"), "GOT K001 one");
+  EXPECT_EQ(ask(b, read('P', 1)), "ERR K002 zwei");
+  EXPECT_EQ(ask(b, read('P', 1)), "ERR K002 zwei");
+  EXPECT_EQ(ask(a, UNLOCK), "OK");
+  EXPECT_EQ(ask(b, read('P', 1)), "GOT K002 zwei");
+  EXPECT_EQ(ask(b, read('P', 1)), "GOT K001 one");
   // the error's number, untrapped
-  ASSERT_EQ(ask(a, "rK002"), "GOT K002 zwei");
+  ASSERT_EQ(ask(a, read('R', 1, "K002")), "GOT K002 zwei");
   start(c);
-  ASSERT_EQ(ask(c, "o0"), "OK");
-  c.type("RK002\r");
+  ASSERT_EQ(ask(c, open1(0)), "OK");
+  c.type("07K002\r");
   EXPECT_TRUE(c.wait_for("ERROR 23", 10000)) << c.output();
   EXPECT_EQ(exit_code(c), 0);
-  a.type("q\r");
-  b.type("q\r");
-  EXPECT_EQ(exit_code(a), 0);
-  EXPECT_EQ(exit_code(b), 0);
+  quit(a);
+  quit(b);
 }
 
 TEST_F(runs, transactions_rolled_back_and_committed_as_another_run_sees_them) {
   pty_session a, b;
   start(a);
-  ASSERT_EQ(ask(a, "o2"), "OK");
-  fill(a, {"K001AAAAold", "K002BBBBold"});
-  ASSERT_EQ(ask(a, "a"), "KNUM 2");
-  ASSERT_EQ(ask(a, "C"), "OK");
-  ASSERT_EQ(ask(a, "o0"), "OK");
+  ASSERT_EQ(ask(a, open1(2)), "OK");
+  for (const char *r : {"K001AAAAold", "K002BBBBold"}) ASSERT_EQ(ask(a, write(r)), "OK");
+  ASSERT_EQ(ask(a, ADDINDEX), "OK");
+  ASSERT_EQ(ask(a, CLOSE), "OK");
+  ASSERT_EQ(ask(a, open1(0)), "OK");
   start(b);
-  ASSERT_EQ(ask(b, "o0"), "OK");
-  ASSERT_EQ(ask(a, "b"), "OK");
-  ASSERT_EQ(ask(a, "wK009CCCCnew"), "OK");
-  ASSERT_EQ(ask(a, "rK001"), "GOT K001 AAAAold");
-  ASSERT_EQ(ask(a, "xDDDDchg"), "OK");
-  ASSERT_EQ(ask(a, "rK002"), "GOT K002 BBBBold");
-  ASSERT_EQ(ask(a, "d"), "OK");
+  ASSERT_EQ(ask(b, open1(0)), "OK");
+  ASSERT_EQ(ask(a, BEGIN), "OK");
+  ASSERT_EQ(ask(a, write("K009CCCCnew")), "OK");
+  ASSERT_EQ(ask(a, read('R', 1, "K001")), "GOT K001 AAAAold");
+  ASSERT_EQ(ask(a, rewrite("DDDDchg")), "OK");
+  ASSERT_EQ(ask(a, read('R', 1, "K002")), "GOT K002 BBBBold");
+  ASSERT_EQ(ask(a, DELETE), "OK");
   // b sees the changes, held by the transaction
-  EXPECT_EQ(ask(b, "rK009"), "ERR K009 CCCCnew");
-  EXPECT_EQ(ask(b, "rK001"), "ERR K001 DDDDchg");
-  EXPECT_EQ(ask(b, "rK002"), "ERR K002");
-  ASSERT_EQ(ask(a, "k"), "OK");
+  EXPECT_EQ(ask(b, read('R', 0, "K009")), "ERR K009 CCCCnew");
+  EXPECT_EQ(ask(b, read('R', 0, "K001")), "ERR K001 DDDDchg");
+  EXPECT_EQ(ask(b, read('R', 0, "K002")), "ERR K002 K002");  // gone: nothing delivered
+  ASSERT_EQ(ask(a, ROLLBACK), "OK");
   // rolled back: the records as before, by either index
-  EXPECT_EQ(ask(b, "rK009"), "ERR K009");
-  EXPECT_EQ(ask(b, "rK001"), "GOT K001 AAAAold");
-  EXPECT_EQ(ask(b, "rK002"), "GOT K002 BBBBold");
-  ASSERT_EQ(ask(b, "i2"), "OK");
-  EXPECT_EQ(ask(b, "sDDDD"), "ERR K002 DDDD");
-  EXPECT_EQ(ask(b, "sCCCC"), "ERR K002 CCCC");
-  EXPECT_EQ(ask(b, "sAAAA"), "GOT K001 AAAAold");
-  EXPECT_EQ(ask(b, "sBBBB"), "GOT K002 BBBBold");
+  EXPECT_EQ(ask(b, read('R', 0, "K009")), "ERR K009 K009");
+  EXPECT_EQ(ask(b, read('R', 0, "K001")), "GOT K001 AAAAold");
+  EXPECT_EQ(ask(b, read('R', 0, "K002")), "GOT K002 BBBBold");
+  ASSERT_EQ(ask(b, index(2)), "OK");
+  EXPECT_EQ(ask(b, read('R', 0, "DDDD")), "ERR DDDD DDDD");
+  EXPECT_EQ(ask(b, read('R', 0, "CCCC")), "ERR CCCC CCCC");
+  EXPECT_EQ(ask(b, read('R', 0, "AAAA")), "GOT K001 AAAAold");
+  EXPECT_EQ(ask(b, read('R', 0, "BBBB")), "GOT K002 BBBBold");
   // committed: b reads it without an error
-  ASSERT_EQ(ask(a, "b"), "OK");
-  ASSERT_EQ(ask(a, "wK009CCCCnew"), "OK");
-  ASSERT_EQ(ask(a, "c"), "OK");
-  EXPECT_EQ(ask(b, "sCCCC"), "GOT K009 CCCCnew");
+  ASSERT_EQ(ask(a, BEGIN), "OK");
+  ASSERT_EQ(ask(a, write("K009CCCCnew")), "OK");
+  ASSERT_EQ(ask(a, COMMIT), "OK");
+  EXPECT_EQ(ask(b, read('R', 0, "CCCC")), "GOT K009 CCCCnew");
   // the unit serves on outside a transaction; a rollback has nothing to undo
-  ASSERT_EQ(ask(a, "wK010EEEEout"), "OK");
-  EXPECT_EQ(ask(a, "k"), "ERR");
-  EXPECT_EQ(ask(b, "sEEEE"), "GOT K010 EEEEout");
-  a.type("q\r");
-  b.type("q\r");
-  EXPECT_EQ(exit_code(a), 0);
-  EXPECT_EQ(exit_code(b), 0);
+  ASSERT_EQ(ask(a, write("K010EEEEout")), "OK");
+  EXPECT_EQ(ask(a, ROLLBACK), "ERR");
+  EXPECT_EQ(ask(b, read('R', 0, "EEEE")), "GOT K010 EEEEout");
+  quit(a);
+  quit(b);
 }
 
 TEST_F(runs, begin_refuses_one_file_on_two_units) {
   pty_session a;
   start(a);
-  ASSERT_EQ(ask(a, "o0"), "OK");
-  ASSERT_EQ(ask(a, "O1"), "OK");
-  a.type("X\r");
+  ASSERT_EQ(ask(a, open1(0)), "OK");
+  ASSERT_EQ(ask(a, open2(1)), "OK");
+  a.type(BEGIN2 + "\r");
   EXPECT_TRUE(a.wait_for("ERROR 12", 10000)) << a.output();
-  EXPECT_EQ(exit_code(a), 0);
-}
-
-TEST_F(runs, duplicates_of_a_secondary_key_in_three_directions) {
-  pty_session a;
-  start(a);
-  ASSERT_EQ(ask(a, "o2"), "OK");
-  fill(a, {"K001AAAAone", "K002BBBBtwo", "K003AAAAthr", "K004AAAAfour", "K005CCCCfive"});
-  ASSERT_EQ(ask(a, "a"), "KNUM 2");  // added to a file with records, used at once
-  ASSERT_EQ(ask(a, "i2"), "OK");
-  const char *forward[] = {"K001", "K003", "K004", "K002", "K005"};
-  for (const char *k : forward) EXPECT_EQ(ask(a, "n").substr(0, 8), std::string("GOT ") + k);
-  EXPECT_EQ(ask(a, "n"), "EOF");
-  for (int i = 4; i >= 0; i--)
-    EXPECT_EQ(ask(a, "p").substr(0, 8), std::string("GOT ") + forward[i]);
-  EXPECT_EQ(ask(a, "p"), "EOF");
-  EXPECT_EQ(ask(a, "sAAAA"), "GOT K001 AAAAone");  // the first of the duplicates
-  EXPECT_EQ(ask(a, "n"), "GOT K003 AAAAthr");
-  EXPECT_EQ(ask(a, "n"), "GOT K004 AAAAfour");
-  EXPECT_EQ(ask(a, "p"), "GOT K003 AAAAthr");
-  EXPECT_EQ(ask(a, "sAAAB"), "ERR K003 AAAB");  // not found: then the next greater
-  EXPECT_EQ(ask(a, "n"), "GOT K002 BBBBtwo");
-  ASSERT_EQ(ask(a, "i1"), "OK");
-  EXPECT_EQ(ask(a, "n"), "GOT K001 AAAAone");
-  a.type("q\r");
   EXPECT_EQ(exit_code(a), 0);
 }
 
