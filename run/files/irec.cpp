@@ -307,9 +307,9 @@ void iwrite(oftentry *e, fm_callblock *cb) {
   if (cb->fm_data && cb->fm_data != data && len) std::memmove(data, cb->fm_data, len);
   std::memset(data + len, ' ', e->prlen - len);
   const char *rec = reinterpret_cast<const char *>(e->pkbuf);
-  int rc = rewrite        ? isrewcurr(e->pfdis, rec)
+  int rc = rewrite       ? isrewcurr(e->pfdis, rec)
            : cb->fm_lock ? iswrcurr(e->pfdis, rec)  // current: it is the one to lock
-                          : iswrite(e->pfdis, rec);
+                         : iswrite(e->pfdis, rec);
   if (rc < 0) ierxit(iserrno);
   iflush(e);
   if (!cb->fm_lock) {

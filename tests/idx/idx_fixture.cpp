@@ -92,7 +92,8 @@ int idx_fixture::get(int lfn, char mode, std::string *key, std::string *data, in
   r = fm(&cb);
   bool got = r == 0 || r == FE_RECLOCK;
   if (got && key) *key = std::string(kbuf, cb.fm_klen);
-  if (data) *data = got ? std::string(reinterpret_cast<char *>(e->pkbuf + e->pklen), cb.fm_rlen) : "";
+  if (data)
+    *data = got ? std::string(reinterpret_cast<char *>(e->pkbuf + e->pklen), cb.fm_rlen) : "";
   return r;
 }
 

@@ -28,9 +28,10 @@ struct idx_fixture : files_fixture {
   int make(const std::string &name, int klen, int dlen);
   int iopen(int lfn, const std::string &name, int opt) { return open(lfn, name, 'I', opt); }
   // WRITE: mode "S" a new record with key, "R" the held record
-  int put(int lfn, const std::string &key, const std::string &data, int lock = 0,
-          char mode = 'S');
-  int rewrite(int lfn, const std::string &data, int lock = 0) { return put(lfn, "", data, lock, 'R'); }
+  int put(int lfn, const std::string &key, const std::string &data, int lock = 0, char mode = 'S');
+  int rewrite(int lfn, const std::string &data, int lock = 0) {
+    return put(lfn, "", data, lock, 'R');
+  }
   // READ in mode (key given for "R"; for "S" and "P" key gets the key
   // read); data: the record's data when delivered.  datalen: the data
   // bytes the statement gave (a read by a key in the data), else all.

@@ -134,8 +134,7 @@ void fill_staff(layer &t) {
 
 // reads by a key in the data: the statement gives the data bytes that
 // hold it (the first pass of a READ by such a key)
-int get_by(layer &t, const std::string &prefix, std::string *key, std::string *data,
-           int lock = 0) {
+int get_by(layer &t, const std::string &prefix, std::string *key, std::string *data, int lock = 0) {
   const oftentry &e = oftable[0];
   std::memcpy(e.pkbuf + e.pklen, prefix.data(), prefix.size());
   *key = "";
@@ -345,7 +344,7 @@ TEST_F(layer, transactions_roll_back_in_every_index_and_commit) {
   ASSERT_EQ(begin({1}), 0);
   EXPECT_EQ(vx_txflag, 1);
   EXPECT_TRUE(oftable[0].op_mode & ISTRANS);
-  EXPECT_EQ(oftable[0].pknum, 2);  // back at the start of its index
+  EXPECT_EQ(oftable[0].pknum, 2);        // back at the start of its index
   EXPECT_EQ(put(2, "X", "x"), FE_INTX);  // a unit outside the transaction
   EXPECT_EQ(begin({1}), FE_VALUE);       // one at a time
   ASSERT_EQ(put(1, "0009", "cccc0009"), 0);

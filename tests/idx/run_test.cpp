@@ -293,17 +293,27 @@ int exit_code(pty_session &s) {
 }
 
 // the commands of the program
-std::string open1(int opt) { return "01" + std::to_string(opt); }
-std::string open2(int opt) { return "02" + std::to_string(opt); }
+std::string open1(int opt) {
+  return "01" + std::to_string(opt);
+}
+std::string open2(int opt) {
+  return "02" + std::to_string(opt);
+}
 const std::string CLOSE = "03", UNLOCK = "08", DELETE = "09", ADDINDEX = "10", BEGIN = "12",
                   BEGIN2 = "13", COMMIT = "14", ROLLBACK = "15", QUIT = "00";
-std::string write(const std::string &rec) { return "04" + rec; }
-std::string rewrite(const std::string &data) { return "05" + data; }
+std::string write(const std::string &rec) {
+  return "04" + rec;
+}
+std::string rewrite(const std::string &data) {
+  return "05" + data;
+}
 // mode R (key), S or P; lock option 0 or 1
 std::string read(char mode, int lock, const std::string &key = " ") {
   return "06" + std::string(1, mode) + std::to_string(lock) + key;
 }
-std::string index(int n) { return "11" + std::to_string(n); }
+std::string index(int n) {
+  return "11" + std::to_string(n);
+}
 
 void quit(pty_session &s) {
   s.type(QUIT + "\r");
