@@ -251,9 +251,19 @@ TEST_F(istmt, the_index_status_intrinsic) {
   push 1
   io addindex, A, O, U, O, U, E
   ioend
+  push 1
+  push 2
+  push s1
+  push l1
+  push s2
+  push l2
+  push fl
+  call 36, 7
   stop
 )"),
             0);
+  // a part in the data, then one in the key area; duplicates
+  EXPECT_EQ(num(0) + " " + num(1) + " " + num(2) + " " + num(3) + " " + num(4), "11 4 -3 2 1");
   ASSERT_EQ(iopen(2, "st", 0), 0);
   auto call = [&](int unit, int key, int pairs) {
     btofp(unit, &fsnp);
@@ -264,8 +274,6 @@ TEST_F(istmt, the_index_status_intrinsic) {
     zpush_ref(desc(4));
     zistat(3 + 2 * pairs);
   };
-  call(2, 2, 2);  // a part in the data, then one in the key area
-  EXPECT_EQ(num(0) + " " + num(1) + " " + num(2) + " " + num(3) + " " + num(4), "11 4 -3 2 1");
   call(2, 1, 2);  // the primary key: no duplicates, no second part
   EXPECT_EQ(num(0) + " " + num(1) + " " + num(2) + " " + num(3) + " " + num(4), "-1 4 0 0 0");
   call(2, 0, 1);  // indexes, data length, current index
