@@ -35,11 +35,11 @@ std::string idx_fixture::said() {
   return s;
 }
 
-int idx_fixture::make(const std::string &name, int klen, int dlen) {
+int idx_fixture::make(const std::string &name, int klen, int dlen, int unit) {
   fm_callblock cb = {};
   cb.fm_opcode = FMOP_CREATE;
   cb.fm_filename = strdup(name.c_str());
-  cb.fm_unit = 1;
+  cb.fm_unit = int16_t(unit);
   cb.fm_org = 'I';
   cb.fm_rlen = size_t(dlen);
   cb.fm_keyd.k_flags = COMPRESS;

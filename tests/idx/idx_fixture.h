@@ -24,9 +24,11 @@ struct idx_fixture : files_fixture {
   // messages written since the last call, then forgotten
   static std::string said();
 
-  // ALLOCATE name (unit 1): a key area of klen bytes and dlen data bytes
-  int make(const std::string &name, int klen, int dlen);
-  int iopen(int lfn, const std::string &name, int opt) { return open(lfn, name, 'I', opt); }
+  // ALLOCATE name: a key area of klen bytes and dlen data bytes
+  int make(const std::string &name, int klen, int dlen, int unit = 1);
+  int iopen(int lfn, const std::string &name, int opt, int unit = 1) {
+    return open(lfn, name, 'I', opt, unit);
+  }
   // WRITE: mode "S" a new record with key, "R" the held record
   int put(int lfn, const std::string &key, const std::string &data, int lock = 0, char mode = 'S');
   int rewrite(int lfn, const std::string &data, int lock = 0) {

@@ -4,6 +4,7 @@
 // another process, transactions, and the error map of the engine.
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -489,6 +490,31 @@ TEST_F(layer, too_many_open_files_reads_as_35) {
     return w == FE_BADFILE && m.find("ISAM error 35\n\r") != std::string::npos ? 0 : 92;
   });
   EXPECT_EQ(r, 0);
+}
+
+// A disk that fills up: the write that does not fit ends with 16, and
+// every record written before it is there.
+TEST_F(layer, a_full_disk_gives_16_and_keeps_the_records) {
+  if (mount("tmpfs", at("unit2").c_str(), "tmpfs", 0, "size=6m") != 0)
+    GTEST_SKIP() << "no tmpfs (mounting needs the super-user)";
+  struct unmount {
+    std::string at;
+    ~unmount() { umount2(at.c_str(), MNT_DETACH); }
+  } um{at("unit2")};
+  ASSERT_EQ(make("f", 8, 200, 2), 0);
+  ASSERT_EQ(iopen(1, "f", 0, 2), 0);
+  int n = 0, r = 0;
+  char key[16];
+  while (n < 100000) {
+    std::snprintf(key, sizeof key, "%08d", n);
+    if ((r = put(1, key, std::string(200, 'x'))) != 0) break;
+    n++;
+  }
+  EXPECT_EQ(r, FE_EOF);
+  EXPECT_GT(n, 100);
+  std::string all = walk(1);
+  EXPECT_EQ(size_t(std::count(all.begin(), all.end(), ';')), size_t(n));
+  EXPECT_EQ(close(1), 0);
 }
 
 }  // namespace
