@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -382,6 +383,51 @@ TEST_F(layer, transactions_roll_back_in_every_index_and_commit) {
   ASSERT_EQ(rewrite(1, "ffff0006"), 0);
   EXPECT_EQ(rollback(), FE_VALUE);
   EXPECT_EQ(data_of(1, "0006"), "ffff0006");
+}
+
+// A file built without key parts is in record-number order: a READ by key
+// names the record by its number.
+TEST_F(layer, a_file_without_key_parts_reads_by_record_number) {
+  fm_callblock cb = {};
+  cb.fm_opcode = FMOP_CREATE;
+  cb.fm_filename = strdup("plain");
+  cb.fm_unit = 1;
+  cb.fm_org = 'I';
+  cb.fm_rlen = 6;
+  cb.fm_keyd.k_flags = COMPRESS;
+  ASSERT_EQ(fm(&cb), 0);
+  std::free(cb.fm_filename);
+  ASSERT_EQ(iopen(1, "plain", 0), 0);
+  for (const char *r : {"first", "second", "third"}) ASSERT_EQ(put(1, "", r), 0);
+  EXPECT_EQ(walk(1), "=first;=second;=third;");
+  auto by_number = [&](int64_t n, std::string *d) {
+    fm_callblock rq = {};
+    rq.fm_opcode = FMOP_READ;
+    char key[4] = " ";
+    rq.fm_key = reinterpret_cast<uint8_t *>(key);
+    rq.fm_klen = 1;
+    rq.fm_rlen = 6;
+    rq.fm_mode = 'R';
+    rq.fm_rnum = n;
+    int r = select(1) ? -1 : fm(&rq);
+    *d = r ? "" : std::string(reinterpret_cast<char *>(oftable[0].pkbuf), 6);
+    return r;
+  };
+  std::string d;
+  EXPECT_EQ(by_number(2, &d), 0);
+  EXPECT_EQ(d, "second");
+  EXPECT_EQ(by_number(0, &d), FE_NOTIDX);
+  EXPECT_EQ(by_number(9, &d), FE_RNF);
+}
+
+TEST_F(layer, a_log_that_cannot_be_opened_is_reported) {
+  EXPECT_EQ(vxtxlogopen(""), 0);  // none named: no transactions
+  EXPECT_EQ(vx_txflag, 0);
+  EXPECT_EQ(vxtxlogopen(at("none/tx.log").c_str()), 1);
+  EXPECT_EQ(vx_txflag, 0);
+  std::string m = said();
+  EXPECT_NE(m.find("ISAM error 120: "), std::string::npos) << m;
+  EXPECT_NE(m.find("Could not open VXTXLOG=" + at("none/tx.log") + "\n\r"), std::string::npos) << m;
 }
 
 TEST_F(layer, begin_checks_its_units) {
