@@ -208,6 +208,22 @@ TEST_F(layer, indexes_added_read_through_and_removed) {
   EXPECT_EQ(k, "0001");
 }
 
+// A new record written with the lock option is the one held, also when
+// the current index has its key already: the rewrite changes it, not the
+// first of the duplicates.
+TEST_F(layer, the_record_written_is_the_one_held) {
+  ASSERT_EQ(make("dup", 4, 8), 0);
+  ASSERT_EQ(iopen(1, "dup", 2), 0);
+  int alt = 0;
+  ASSERT_EQ(add_index(1, {{1, 4}}, true, &alt), 0);
+  ASSERT_EQ(put(1, "K001", "SAMEold1"), 0);
+  ASSERT_EQ(rewind(1, 'S', alt), 0);
+  ASSERT_EQ(put(1, "K002", "SAMEnew2", 1), 0);
+  ASSERT_EQ(rewrite(1, "SAMEchg2"), 0);
+  ASSERT_EQ(rewind(1, 'S', 1), 0);
+  EXPECT_EQ(walk(1), "K001=SAMEold1;K002=SAMEchg2;");
+}
+
 TEST_F(layer, index_status) {
   ASSERT_EQ(make("staff", 4, 20), 0);
   ASSERT_EQ(iopen(1, "staff", 2), 0);

@@ -99,6 +99,17 @@ TEST_F(istmt, reads_by_key_return_the_key_and_a_key_in_the_data_takes_two_passes
   push 2
   io open, A, L, J, Q, E
   ioend
+  spush "0009"
+  sstore vk
+  push 1
+  push vk
+  io write, A, F
+  spush "Wu"
+  iostr
+  ioend
+  push 1
+  io rewind, A
+  ioend
   push 1
   push vk
   io read, A, F
@@ -154,6 +165,9 @@ miss:
   // "Jonas" is missing: the next record by name is Jones (0001); Brown's
   // read left the department
   EXPECT_EQ(str(0) + str(1) + str(2), "0001Jones     SALE");
+  // the WRITE took the variable-length KEY as long as it is
+  ASSERT_EQ(iopen(2, "emp", 0), 0);
+  EXPECT_EQ(data_of(2, "0009"), "Wu            ");
 }
 
 TEST_F(istmt, begin_takes_every_unit_it_names) {
