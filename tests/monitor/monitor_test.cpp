@@ -26,21 +26,25 @@ struct monitor_session {
     o.cwd = build_dir();
     ASSERT_TRUE(s.start(o));
   }
-  // types a command and returns what came back up to the next prompt
+  // types a command and returns the screen lines from the command's line
+  // up to the next prompt
   std::string command(const std::string &line) {
-    size_t from = s.output().size();
+    int from = s.cursor_line();
     s.type(line + "\r");
-    EXPECT_TRUE(wait_prompt(from)) << s.output().substr(from);
-    return s.output().substr(from);
+    EXPECT_TRUE(wait_prompt(from + 1)) << s.transcript(from);
+    return s.transcript(from, s.cursor_line());
   }
-  bool wait_prompt(size_t from) {
-    for (int i = 0; i < 100; i++) {
-      std::string o = from <= s.output().size() ? s.output().substr(from) : "";
-      if (o.find("\n\r>") != std::string::npos || o.find("\n\r*") != std::string::npos) return true;
-      s.drain(50);
-    }
-    return false;
+  // waits for the prompt ("*", or ">" in debug mode) on line from or later
+  bool wait_prompt(int from) {
+    return s.wait_until(
+        [&] {
+          std::string p = prompt();
+          return s.cursor_line() >= from && (p == "*" || p == ">");
+        },
+        5000);
   }
+  // the text of the cursor's line
+  std::string prompt() { return s.line(s.cursor_line()); }
   int quit() {
     s.type("qu\r");
     int st = 0;
@@ -59,7 +63,7 @@ TEST(monitor, load_lists_and_variables) {
   ASSERT_TRUE(m.wait_prompt(0));
   std::string o = m.command("lo ./examples/procs");
   EXPECT_TRUE(has(o, "Program is LOADED with debug information\r\n")) << o;
-  EXPECT_TRUE(has(o, "\n\r>"));  // debug mode
+  EXPECT_EQ(m.prompt(), ">");  // debug mode
   o = m.command("dr");
   EXPECT_TRUE(has(o, "*PROCS\r\n AREA\r\n SCALE\r\n")) << o;
   o = m.command("dl");
@@ -72,12 +76,12 @@ TEST(monitor, load_lists_and_variables) {
   o = m.command("di w");
   EXPECT_TRUE(has(o, "0\r\n")) << o;
   m.s.type("vx w\r");
-  ASSERT_TRUE(m.s.wait_for("Value: ", 3000)) << m.s.output();
+  ASSERT_TRUE(m.s.wait_screen("Value:", 3000)) << m.s.transcript();
   o = m.command("-12.5");
   o = m.command("di w");
   EXPECT_TRUE(has(o, "-12.5\r\n")) << o;
   m.s.type("vx w\r");
-  ASSERT_TRUE(m.s.wait_for("Value: ", 3000));
+  ASSERT_TRUE(m.s.wait_screen("Value:", 3000));
   o = m.command("12x");
   EXPECT_TRUE(has(o, "ERR")) << o;
   o = m.command("di v");
@@ -109,7 +113,7 @@ TEST(monitor, breakpoint_table) {
   o = m.command("cb 2");
   o = m.command("db");
   EXPECT_TRUE(has(o, "2 0020 a-very-lo\r\n")) << o;  // the third moved up
-  EXPECT_TRUE(has(o, "7 0070 \r\n")) << o;
+  EXPECT_TRUE(has(o, "7 0070\r\n")) << o;
   EXPECT_FALSE(has(o, "8 ")) << o;
   o = m.command("cb 9");
   EXPECT_TRUE(has(o, "ERR")) << o;
@@ -133,31 +137,32 @@ TEST(monitor, settings_and_program_names) {
     monitor_session m;  // P=ru is the command ru
     m.start({"P=ru"});
     ASSERT_TRUE(m.wait_prompt(0));
-    EXPECT_TRUE(has(m.s.output(), "NO PROGRAMM LODED")) << m.s.output();
+    EXPECT_TRUE(has(m.s.transcript(), "NO PROGRAMM LODED")) << m.s.transcript();
     EXPECT_EQ(m.quit(), 0);
   }
   {
     monitor_session m;  // a command with a path in P is not cut at its "/"
     m.start({"P=lo ./examples/procs"});
     ASSERT_TRUE(m.wait_prompt(0));
-    EXPECT_TRUE(has(m.s.output(), "Program is LOADED with debug information")) << m.s.output();
+    EXPECT_TRUE(has(m.s.transcript(), "Program is LOADED with debug information"))
+        << m.s.transcript();
     EXPECT_EQ(m.quit(), 0);
   }
   {
     monitor_session m;  // NOSTART refuses typed names, not P
     m.start({"P=./examples/nosuch", "NOSTART=1"});
     ASSERT_TRUE(m.wait_prompt(0));
-    EXPECT_TRUE(has(m.s.output(), "./examples/nosuch: FILE NOT FOUND\r\n")) << m.s.output();
+    EXPECT_TRUE(has(m.s.transcript(), "./examples/nosuch: FILE NOT FOUND\r\n")) << m.s.transcript();
     std::string o = m.command("./examples/procs");
     EXPECT_TRUE(has(o, "ERR")) << o;
     o = m.command("lo ./examples/procs");
     EXPECT_TRUE(has(o, "ERR")) << o;
-    size_t from = m.s.output().size();
+    int from = m.s.cursor_line();
     m.s.type("sh true\r");
-    ASSERT_TRUE(m.s.wait_for("\nPress any key to continue", 5000)) << m.s.output();
+    ASSERT_TRUE(m.s.wait_screen("Press any key to continue", 5000)) << m.s.transcript();
     m.s.type("x");
     EXPECT_TRUE(m.wait_prompt(from + 1));
-    EXPECT_FALSE(has(m.s.output().substr(from), "ERR"));
+    EXPECT_FALSE(has(m.s.transcript(from), "ERR"));
     EXPECT_EQ(m.quit(), 0);
   }
   {
@@ -259,9 +264,9 @@ TEST_P(monitor_width, breakpoints_steps_and_the_call_hierarchy) {
   m.command("cb");
   o = m.command("sp");  // over the call: still in LOOP
   EXPECT_TRUE(has(o, "BKP HIT")) << o;
-  EXPECT_TRUE(has(m.command("dr"), "*LOOP")) << m.s.output();
+  EXPECT_TRUE(has(m.command("dr"), "*LOOP")) << m.s.transcript();
   for (int i = 0; i < 3 && !has(m.command("dr"), "*ADD"); i++) m.command("st");
-  EXPECT_TRUE(has(m.command("dr"), "*ADD")) << m.s.output();
+  EXPECT_TRUE(has(m.command("dr"), "*ADD")) << m.s.transcript();
   o = m.command("ch");
   EXPECT_TRUE(has(o, "(")) << o;  // the procedure frame with its two parameters
   EXPECT_TRUE(has(o, "):")) << o;
@@ -285,21 +290,24 @@ TEST(monitor, long_lists_pause_after_each_screenful) {
   m.start({});
   ASSERT_TRUE(m.wait_prompt(0));
   m.command("lo " + prog);
-  size_t from = m.s.output().size();
+  auto more = [&](int from) {
+    return m.s.wait_until([&] { return has(m.s.transcript(from), " -- More --"); }, 5000);
+  };
+  int from = m.s.cursor_line();
   m.s.type("dv\r");
-  ASSERT_TRUE(m.s.wait_for(" -- More --\r", 5000)) << m.s.output();
-  std::string first = m.s.output().substr(from);
+  ASSERT_TRUE(more(from)) << m.s.transcript();
+  std::string first = m.s.transcript(from);
   EXPECT_TRUE(has(first, "v22: ")) << first;
   EXPECT_FALSE(has(first, "v23: ")) << first;
   m.s.type(" ");
-  EXPECT_TRUE(m.wait_prompt(from));
-  EXPECT_TRUE(has(m.s.output().substr(from), "v29: "));
-  from = m.s.output().size();
+  EXPECT_TRUE(m.wait_prompt(from + 1));
+  EXPECT_TRUE(has(m.s.transcript(from), "v29: "));
+  from = m.s.cursor_line();
   m.s.type("dv\r");
-  ASSERT_TRUE(m.s.wait_for(" -- More --\r", 5000));
+  ASSERT_TRUE(more(from));
   m.s.type("q");  // stops the list
-  EXPECT_TRUE(m.wait_prompt(from));
-  EXPECT_FALSE(has(m.s.output().substr(from), "v29: "));
+  EXPECT_TRUE(m.wait_prompt(from + 1));
+  EXPECT_FALSE(has(m.s.transcript(from), "v29: "));
   EXPECT_EQ(m.quit(), 0);
   unlink(prog.c_str());
 }
@@ -346,16 +354,16 @@ TEST(monitor, exit_and_restart_settings) {
     monitor_session m;  // VXEXIT: the process ends with the program
     m.start({"P=" + prog, "VXEXIT=1"});
     int st = 0;
-    ASSERT_TRUE(m.s.wait_exit(10000, &st)) << m.s.output();
+    ASSERT_TRUE(m.s.wait_exit(10000, &st)) << m.s.transcript();
     EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
-    EXPECT_TRUE(has(m.s.output(), "STOP\r\n\r\n ")) << m.s.output();
+    EXPECT_TRUE(has(m.s.transcript(), "\r\nSTOP\r\n")) << m.s.transcript();
   }
   {
     monitor_session m;  // NONSTOP: restarted until the third run fails
     m.start({"P=" + prog, "NONSTOP=1"});
-    ASSERT_TRUE(m.s.wait_for("ERROR 55 AT", 10000)) << m.s.output();
-    ASSERT_TRUE(m.wait_prompt(m.s.output().find("ERROR 55")));
-    EXPECT_FALSE(has(m.s.output(), "STOP"));
+    ASSERT_TRUE(m.s.wait_screen("ERROR 55 AT", 10000)) << m.s.transcript();
+    ASSERT_TRUE(m.wait_prompt(0));
+    EXPECT_FALSE(has(m.s.transcript(), "STOP"));
     EXPECT_EQ(m.quit(), 0);
   }
   unlink(prog.c_str());

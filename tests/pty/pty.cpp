@@ -24,6 +24,45 @@ pty_session::~pty_session() {
   if (vt_) vterm_free(vt_);
 }
 
+// the text of a cell's characters as UTF-8; "" for an empty cell
+static std::string cell_text(const VTermScreenCell &vc) {
+  std::string out;
+  for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && vc.chars[i]; i++) {
+    char buf[8];
+    size_t n = 0;
+    uint32_t ch = vc.chars[i];
+    if (ch < 0x80)
+      buf[n++] = char(ch);
+    else if (ch < 0x800) {
+      buf[n++] = char(0xC0 | (ch >> 6));
+      buf[n++] = char(0x80 | (ch & 0x3F));
+    } else {
+      buf[n++] = char(0xE0 | (ch >> 12));
+      buf[n++] = char(0x80 | ((ch >> 6) & 0x3F));
+      buf[n++] = char(0x80 | (ch & 0x3F));
+    }
+    out.append(buf, n);
+  }
+  return out;
+}
+
+static void trim_right(std::string &s) {
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+}
+
+int pty_session::push_line(int cols, const void *line, void *user) {
+  auto *self = static_cast<pty_session *>(user);
+  auto *cells = static_cast<const VTermScreenCell *>(line);
+  std::string s;
+  for (int c = 0; c < cols; c++) {
+    std::string t = cell_text(cells[c]);
+    s += t.empty() ? " " : t;
+  }
+  trim_right(s);
+  self->scrolled_.push_back(s);
+  return 1;
+}
+
 bool pty_session::start(const pty_options &opt) {
   struct winsize ws = {};
   ws.ws_row = (unsigned short)opt.rows;
@@ -31,6 +70,18 @@ bool pty_session::start(const pty_options &opt) {
   vt_ = vterm_new(opt.rows, opt.cols);
   vterm_set_utf8(vt_, 0);
   screen_ = vterm_obtain_screen(vt_);
+  static const VTermScreenCallbacks callbacks = {
+      nullptr,
+      nullptr,
+      nullptr,
+      nullptr,
+      nullptr,
+      nullptr,
+      [](int cols, const VTermScreenCell *cells, void *user) {
+        return pty_session::push_line(cols, cells, user);
+      },
+      nullptr};
+  vterm_screen_set_callbacks(screen_, &callbacks, this);
   vterm_screen_reset(screen_, 1);
 
   std::vector<char *> args, envs;
@@ -125,6 +176,11 @@ void pty_session::drain(int ms) {
   while (left_ms(end) > 0) read_some(left_ms(end));
 }
 
+void pty_session::settle(int ms) {
+  while (read_some(ms)) {
+  }
+}
+
 bool pty_session::wait_exit(int ms, int *status) {
   auto end = clk::now() + std::chrono::milliseconds(ms);
   while (!reaped_) {
@@ -158,25 +214,7 @@ pty_cell pty_session::cell(int r, int c) {
   VTermPos pos = {r, c};
   pty_cell out = {" ", false, false, false, false};
   if (!vterm_screen_get_cell(screen_, pos, &vc)) return out;
-  if (vc.chars[0]) {
-    out.text.clear();
-    for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && vc.chars[i]; i++) {
-      char buf[8];
-      size_t n = 0;
-      uint32_t ch = vc.chars[i];
-      if (ch < 0x80)
-        buf[n++] = char(ch);
-      else if (ch < 0x800) {
-        buf[n++] = char(0xC0 | (ch >> 6));
-        buf[n++] = char(0x80 | (ch & 0x3F));
-      } else {
-        buf[n++] = char(0xE0 | (ch >> 12));
-        buf[n++] = char(0x80 | ((ch >> 6) & 0x3F));
-        buf[n++] = char(0x80 | (ch & 0x3F));
-      }
-      out.text.append(buf, n);
-    }
-  }
+  if (vc.chars[0]) out.text = cell_text(vc);
   out.bold = vc.attrs.bold;
   out.underline = vc.attrs.underline != 0;
   out.reverse = vc.attrs.reverse;
@@ -189,6 +227,60 @@ void pty_session::cursor(int *r, int *c) {
   vterm_state_get_cursorpos(vterm_obtain_state(vt_), &pos);
   *r = pos.row;
   *c = pos.col;
+}
+
+int pty_session::line_count() {
+  int rows, cols;
+  vterm_get_size(vt_, &rows, &cols);
+  return int(scrolled_.size()) + rows;
+}
+
+std::string pty_session::line(int n) {
+  if (n < 0) return "";
+  if (size_t(n) < scrolled_.size()) return scrolled_[size_t(n)];
+  return row(n - int(scrolled_.size()));
+}
+
+int pty_session::cursor_line() {
+  int r, c;
+  cursor(&r, &c);
+  return int(scrolled_.size()) + r;
+}
+
+std::string pty_session::transcript(int from, int to) {
+  if (to < 0) to = line_count() - 1;
+  std::string s;
+  for (int n = from; n <= to; n++) s += line(n) + "\r\n";
+  return s;
+}
+
+bool pty_session::wait_until(const std::function<bool()> &pred, int ms) {
+  auto end = clk::now() + std::chrono::milliseconds(ms);
+  while (!pred()) {
+    int l = left_ms(end);
+    if (l == 0) return false;
+    if (!read_some(l < 50 ? l : 50) && reaped_) return pred();
+    if (!reaped_ && pid_ > 0 && waitpid(pid_, &status_, WNOHANG) == pid_) {
+      reaped_ = true;
+      while (read_some(20)) {
+      }
+    }
+  }
+  return true;
+}
+
+bool pty_session::wait_screen(const std::string &text, int ms) {
+  return wait_until([&] { return transcript().find(text) != std::string::npos; }, ms);
+}
+
+bool pty_session::wait_prompt(const std::string &prompt, int from, int ms) {
+  return wait_until(
+      [&] {
+        int r, c;
+        cursor(&r, &c);
+        return cursor_line() >= from && c == int(prompt.size()) && row(r) == prompt;
+      },
+      ms);
 }
 
 struct termios pty_session::modes() {

@@ -8,6 +8,7 @@
 
 #include <sys/types.h>
 #include <termios.h>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,8 @@ class pty_session {
   bool wait_for(const std::string &text, int ms);
   // Collects output for ms milliseconds.
   void drain(int ms);
+  // Collects output until none arrives for ms milliseconds.
+  void settle(int ms);
   // Waits up to ms for the child to end; true with its wait status.
   bool wait_exit(int ms, int *status);
   // Sends a signal to the child.
@@ -59,6 +62,23 @@ class pty_session {
   struct termios modes();
   pid_t pid() const { return pid_; }
 
+  // The screen as a transcript: every line that scrolled off the top of the
+  // emulated terminal, then the rows of the screen, numbered from 0.
+  int line_count();         // lines of the transcript
+  std::string line(int n);  // one line, trailing blanks trimmed
+  int cursor_line();        // the transcript line of the cursor
+  // Lines from..to (inclusive; to < 0: to the last row), each followed by
+  // "\r\n" as a program would have written it.
+  std::string transcript(int from = 0, int to = -1);
+  // Collects output until pred holds or ms pass; true when it held.
+  bool wait_until(const std::function<bool()> &pred, int ms);
+  // Collects output until the transcript contains text.
+  bool wait_screen(const std::string &text, int ms);
+  // Collects output until the cursor stands right after a prompt: the
+  // cursor's row holds exactly prompt, the cursor after it, on a transcript
+  // line from line `from` on.
+  bool wait_prompt(const std::string &prompt, int from, int ms);
+
  private:
   bool read_some(int ms);                // one read with a time-out; false at time-out/EOF
   void feed(const char *buf, size_t n);  // to the screen or the printer port
@@ -73,6 +93,9 @@ class pty_session {
   bool printing_ = false;  // between transparent printing on and off
   VTerm *vt_ = nullptr;
   VTermScreen *screen_ = nullptr;
+  std::vector<std::string> scrolled_;  // lines pushed off the top
+  // libvterm pushes a line off the top (cells are its VTermScreenCell array)
+  static int push_line(int cols, const void *cells, void *user);
 };
 
 // The directory of the build (QUILLON_BUILD, set by the test runner).

@@ -56,22 +56,24 @@ TEST(run, memory_limits_end_with_their_messages) {
     pty_session s;
     start_run(s, {"M=65535", "C=1"});
     EXPECT_EQ(exit_code(s), 255);
-    EXPECT_NE(s.output().find("M+C= PARAMETER TOO LARGE\r\n"), std::string::npos) << s.output();
+    EXPECT_NE(s.transcript().find("M+C= PARAMETER TOO LARGE\r\n"), std::string::npos)
+        << s.transcript();
   }
   {
     pty_session s;
     start_run(s, {"M=65534", "C=1"});
     EXPECT_EQ(exit_code(s), 255);
-    EXPECT_NE(s.output().find("CANNOT ALLOCATE MEMORY NEEDED\r\n"), std::string::npos);
+    EXPECT_NE(s.transcript().find("CANNOT ALLOCATE MEMORY NEEDED\r\n"), std::string::npos);
   }
 }
 
 TEST(run, comes_up_and_quits_with_modes_restored) {
   pty_session s;
   start_run(s, {"P=menu/3", "X", "M=100"});
-  ASSERT_TRUE(s.wait_for("\n\r*", 5000)) << s.output();
+  ASSERT_TRUE(s.wait_prompt("*", 0, 5000)) << s.transcript();
   // the configured program of unit 3 is looked for in unit3
-  EXPECT_NE(s.output().find("unit3/menu: FILE NOT FOUND\r\n"), std::string::npos) << s.output();
+  EXPECT_NE(s.transcript().find("unit3/menu: FILE NOT FOUND\r\n"), std::string::npos)
+      << s.transcript();
   struct termios prog = s.modes();
   EXPECT_EQ(prog.c_oflag, 0u);
   EXPECT_EQ(prog.c_iflag & (ICRNL | INLCR | IGNCR), 0u);
@@ -89,13 +91,14 @@ TEST(run, terminate_and_hangup_exit_255_with_modes_restored) {
   for (int sig : {SIGTERM, SIGHUP}) {
     pty_session s;
     start_run(s, {});
-    ASSERT_TRUE(s.wait_for("\n\r*", 5000));
+    ASSERT_TRUE(s.wait_prompt("*", 0, 5000));
     // the modes the line had before run: read them from a second session
     s.signal(sig);
     EXPECT_EQ(exit_code(s), 255);
     char msg[64];
-    std::snprintf(msg, sizeof msg, "\a\r\nsignal %d received.\r\n", sig);
-    EXPECT_NE(s.output().find(msg), std::string::npos) << s.output();
+    std::snprintf(msg, sizeof msg, "\r\nsignal %d received.\r\n", sig);
+    EXPECT_NE(s.transcript().find(msg), std::string::npos) << s.transcript();
+    EXPECT_NE(s.output().find('\a'), std::string::npos);  // the bell
     pty_session ref;
     pty_options o;
     o.argv = {"/bin/true"};
@@ -123,7 +126,7 @@ TEST(run, signal_dispositions) {
   {
     pty_session s;
     start_run(s, {});
-    ASSERT_TRUE(s.wait_for("\n\r*", 5000));
+    ASSERT_TRUE(s.wait_prompt("*", 0, 5000));
     unsigned long long ign, cgt;
     signal_masks(s.pid(), &ign, &cgt);
     EXPECT_TRUE(cgt & bit(SIGINT));
@@ -143,7 +146,7 @@ TEST(run, signal_dispositions) {
   {
     pty_session s;
     start_run(s, {}, {}, true);
-    ASSERT_TRUE(s.wait_for("\n\r*", 5000));
+    ASSERT_TRUE(s.wait_prompt("*", 0, 5000));
     unsigned long long ign, cgt;
     signal_masks(s.pid(), &ign, &cgt);
     EXPECT_TRUE(ign & bit(SIGINT));
@@ -162,7 +165,7 @@ TEST(run, break_key_becomes_the_interrupt_character) {
   for (row r : {row{"VXBREAK=^C", 3}, row{"VXBREAK=\\177", 127}}) {
     pty_session s;
     start_run(s, {r.setting});
-    ASSERT_TRUE(s.wait_for("\n\r*", 5000));
+    ASSERT_TRUE(s.wait_prompt("*", 0, 5000));
     struct termios t = s.modes();
     EXPECT_EQ(t.c_cc[VINTR], r.ch) << r.setting;
     EXPECT_EQ(t.c_lflag, tcflag_t(ISIG));
@@ -179,12 +182,12 @@ TEST(run, invocation_name_RUN_only) {
   for (row r : {row{"RUN", true}, row{"Run", false}, row{"run", false}}) {
     pty_session s;
     start_run(s, {}, {}, false, r.name);
-    ASSERT_TRUE(s.wait_for("\n\r*", 5000)) << s.output();
+    ASSERT_TRUE(s.wait_prompt("*", 0, 5000)) << s.transcript();
     // typed letters change case only under RUN
     s.type("xYz\r");
-    ASSERT_TRUE(s.wait_for("FILE NOT FOUND", 5000)) << s.output();
-    EXPECT_EQ(s.output().find("unit0/XyZ: FILE NOT FOUND") != std::string::npos, r.as_run)
-        << r.name << s.output();
+    ASSERT_TRUE(s.wait_screen("FILE NOT FOUND", 5000)) << s.transcript();
+    EXPECT_EQ(s.transcript().find("unit0/XyZ: FILE NOT FOUND") != std::string::npos, r.as_run)
+        << r.name << s.transcript();
     s.type("qu\r");
     EXPECT_EQ(exit_code(s), 0);
   }
@@ -203,7 +206,7 @@ TEST(run, startup_messages_pause_five_seconds) {
     if (with_message) env.push_back("LP1=missing");
     auto t0 = clk::now();
     start_run(s, {}, env);
-    ASSERT_TRUE(s.wait_for("\n\r*", 9000));
+    ASSERT_TRUE(s.wait_prompt("*", 0, 9000));
     double secs = std::chrono::duration<double>(clk::now() - t0).count();
     if (with_message) {
       EXPECT_NE(s.output().find("LPCAP-entry not found for LP1=missing \r\n"), std::string::npos)
