@@ -11,12 +11,11 @@
 //     2 = set 1; else LINE_DRAW2; the  12 function-key labels
 //     classes of the codes             13 printer switches, margins, size,
 //   4 ARROWS                              pad character
-//   5 string block, setupterm          15 CONC_KEY, CS80, CS132
-//   6 line-drawing source              16 cursor-motion costs
-//   7 attribute sequences 0-15         17 default colour/attribute map
-//   8 cookie glitch                    18 initialisation strings sent
-//   9 line-drawing characters
-//                                      14 the key-sequence tree (keyboard)
+//   5 string block, setupterm          14 the key-sequence tree (keyboard)
+//   6 line-drawing source              15 CONC_KEY, CS80, CS132
+//   7 attribute sequences 0-15         16 cursor-motion costs
+//   8 cookie glitch                    17 default colour/attribute map
+//   9 line-drawing characters          18 initialisation strings sent
 #include "run/terminal/tcap.h"
 
 #include <term.h>
@@ -366,6 +365,7 @@ void inicap() {
 }
 
 void tc_reset_for_test() {
+  kbd_init();
   if (tc.loaded && cur_term) del_curterm(cur_term);
   std::free(tc.block);
   tc = tc_state{};

@@ -34,14 +34,25 @@ void start(pty_session &s, const std::string &prog, std::vector<std::string> env
 
 void start_driver(pty_session &s, std::vector<std::string> env = {}) {
   start(s, "keydrv", env);
-  ASSERT_TRUE(s.wait_for("ready\r\n", 5000)) << s.output();
+  ASSERT_TRUE(s.wait_screen("ready", 5000)) << s.output();
 }
 
-// the driver's output after "ready"
+// what the driver showed after "ready": the screen's lines run together
+// (the codes wrap at the end of a row)
 std::string keys_seen(pty_session &s) {
-  const std::string &o = s.output();
-  size_t p = o.find("ready\r\n");
-  return p == std::string::npos ? o : o.substr(p + 7);
+  std::string seen;
+  bool after = false;
+  for (int i = 0; i < s.line_count(); i++) {
+    std::string l = s.line(i);
+    if (after) seen += l;
+    if (l == "ready") after = true;
+  }
+  return seen;
+}
+
+// waits until the driver has shown want after "ready"
+bool wait_keys(pty_session &s, const std::string &want, int ms) {
+  return s.wait_until([&] { return keys_seen(s).find(want) != std::string::npos; }, ms);
 }
 
 int exit_code(pty_session &s) {
@@ -118,7 +129,7 @@ TEST(keys_terminal, xterm_keys_give_their_codes_in_order) {
   pty_session s;
   start_driver(s);
   s.type(typed);
-  EXPECT_TRUE(s.wait_for(want, 3000)) << keys_seen(s);
+  EXPECT_TRUE(wait_keys(s, want, 3000)) << keys_seen(s);
   EXPECT_EQ(keys_seen(s), want);
 }
 
@@ -142,7 +153,7 @@ TEST(keys_terminal, refresh_key_is_not_seen_by_the_program) {
   pty_session s;
   start_driver(s, {"TERM=qkeys", "TERMINFO=" + dir});
   s.type("\x1b[99~a\x1b[98~\x1b[97~\x1b[99~b");
-  EXPECT_TRUE(s.wait_for("<62>", 3000)) << keys_seen(s);
+  EXPECT_TRUE(wait_keys(s, "<62>", 3000)) << keys_seen(s);
   EXPECT_EQ(keys_seen(s), "<61><ff85><ff84><62>");
   std::system(("rm -rf " + dir).c_str());
 }
@@ -170,8 +181,8 @@ TEST(keys_terminal, keys_typed_while_computing_arrive_in_order) {
     want += text;
   }
   s.type(burst);
-  ASSERT_TRUE(s.wait_for("[done]", 3000)) << keys_seen(s);
-  EXPECT_TRUE(s.wait_for(want.substr(4), 3000)) << keys_seen(s);
+  ASSERT_TRUE(wait_keys(s, "[done]", 3000)) << keys_seen(s);
+  EXPECT_TRUE(wait_keys(s, want.substr(4), 3000)) << keys_seen(s);
   EXPECT_EQ(keys_seen(s), "<63>[done]" + want.substr(4));
 }
 
@@ -180,29 +191,33 @@ TEST(keys_terminal, keys_typed_while_computing_arrive_in_order) {
 TEST(keys_terminal, concurrent_run_that_exits_zero) {
   pty_session s;
   start(s, "run", {"CONCURRENT=1", "CONC_KEY=28"});
-  ASSERT_TRUE(s.wait_for("\n\r*", 5000)) << s.output();
+  ASSERT_TRUE(s.wait_prompt("*", 0, 5000)) << s.transcript();
   size_t before = s.output().size();
-  s.type("\x1c");  // the quit key: a new run takes the terminal
-  ASSERT_TRUE(s.wait_for("\n\r*", 5000));
-  for (int i = 0; i < 50 && s.output().find("\n\r*", before) == std::string::npos; i++)
-    s.drain(100);
-  ASSERT_NE(s.output().find("\n\r*", before), std::string::npos) << s.output();
+  s.type("\x1c");  // the quit key: a new run takes the terminal, clears it, prompts
+  ASSERT_TRUE(s.wait_until(
+      [&] {
+        size_t clear = s.output().find("\x1b[2J", before);
+        return clear != std::string::npos && s.output().find("*", clear) != std::string::npos;
+      },
+      5000))
+      << s.output();
+  ASSERT_TRUE(s.wait_prompt("*", 0, 5000)) << s.transcript();
   // the nested run has CONCURRENT 0: its quit key does nothing
   s.type("\x1cqu\r");
   s.drain(500);
-  EXPECT_EQ(s.output().find("Could not start background"), std::string::npos) << s.output();
+  EXPECT_EQ(s.transcript().find("Could not start background"), std::string::npos) << s.transcript();
   // the first run is back and answers
   s.type("qu\r");
   EXPECT_EQ(exit_code(s), 0) << s.output();
-  EXPECT_EQ(s.output().find("Could not start background"), std::string::npos) << s.output();
+  EXPECT_EQ(s.transcript().find("Could not start background"), std::string::npos) << s.transcript();
 }
 
 TEST(keys_terminal, concurrent_run_that_cannot_start) {
   pty_session s;
   start(s, "run", {"CONCURRENT=2", "CONC_KEY=28", "CONC_RUN=/nonexistent/program"});
-  ASSERT_TRUE(s.wait_for("\n\r*", 5000)) << s.output();
+  ASSERT_TRUE(s.wait_prompt("*", 0, 5000)) << s.transcript();
   s.type("\x1c");
-  ASSERT_TRUE(s.wait_for("2: Could not start background\n\r", 5000)) << s.output();
+  ASSERT_TRUE(s.wait_screen("2: Could not start background", 5000)) << s.transcript();
   s.type("qu\r");
   EXPECT_EQ(exit_code(s), 0) << s.output();
 }
