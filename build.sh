@@ -27,7 +27,7 @@ need() {
 
 base_deps() {
   need cmake ninja-build g++ pkg-config libncurses-dev ncurses-base ncurses-term \
-       googletest libgtest-dev libvterm-dev
+       googletest libgtest-dev libvterm-dev tmux
 }
 
 configure() {  # dir, extra cmake arguments...

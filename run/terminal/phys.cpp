@@ -498,6 +498,7 @@ static void send_segment(int row, int from, int to) {
 static void refresh_row(int row) {
   int w = sc.virt.ncol, limit = row_limit(row);
   sc_position *v = sc.virt.buf + row * w, *p = sc.phys.buf + row * w;
+  if (std::memcmp(v, p, size_t(limit) * sizeof(sc_position)) == 0) return;
   int first = 0;
   while (first < limit && same(v[first], p[first])) first++;
   if (first == limit) return;

@@ -54,6 +54,14 @@ void sc_set_ctl(int ctl) {
   sc.ctl = ctl & (SC_OUTPUT | SC_FROZEN);
 }
 
+int sc_in_sequence() {
+  return sc.mode != SM_GROUND;
+}
+
+void sc_ground() {
+  sc.mode = SM_GROUND;
+}
+
 // ---- the dump file --------------------------------------------------------------------
 
 struct sc_dump {

@@ -51,6 +51,11 @@ int sc_copy(int start, int len, char *dest, int max_len, int attribs);
 // The output control word and its restoration (concurrent runs).
 int sc_get_ctl();
 void sc_set_ctl(int ctl);
+// The interpreter is inside a sequence (a command's parameters, a raw
+// load, transparent printing); sc_ground forgets it (the pager takes the
+// terminal).
+int sc_in_sequence();
+void sc_ground();
 
 // ---- life and refresh ----------------------------------------------------------
 // Sets up both images at the terminal's size and starts the screen; 0 when

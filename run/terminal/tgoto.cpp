@@ -127,7 +127,7 @@ const char *vx_tgoto(const char *s, int h, int v) {
   e.v = v;
   e.value = v;
   bool ok = true;
-  for (const char *p = s; *p && ok; p++) {
+  for (const char *p = s; ok && *p; p++) {
     if (*p != '%')
       ok = e.put(p, 1);
     else if (!*++p)

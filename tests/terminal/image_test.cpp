@@ -5,12 +5,14 @@
 // The terminal's bytes are collected, not sent.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cstdlib>
 #include <string>
 
 #include "run/interp/interp.h"
 #include "run/startup/env.h"
 #include "run/startup/settings.h"
+#include "run/terminal/kmap.h"
 #include "run/terminal/phys.h"
 #include "run/terminal/screen.h"
 #include "run/terminal/tcap.h"
@@ -33,6 +35,7 @@ struct image_fixture : ::testing::Test {
   void start(const char *term) {
     setenv("TERMINFO", test_terminfo().c_str(), 1);
     phys_capture_for_test(&out);
+    kmap_init();
     sc_reset_for_test();
     tc_reset_for_test();
     active_terminal = term;
@@ -372,6 +375,67 @@ TEST_F(image_fixture, copying_cells_out) {
   buf[3] = 'z';
   ASSERT_EQ(sc_copy(1917, 10, buf, 10, 0), 0);  // cut at the end: three cells
   EXPECT_EQ(std::string(buf, 4), "   z");
+}
+
+TEST_F(image_fixture, unforced_refreshes_wait_sixty_ticks_or_the_countdown) {
+  put("now");
+  zflush(0);  // just after a refresh: deferred, the dispatch loop counts down
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(zfl_pcnt, 100);
+  zfl_pcnt = 0;
+  zflush(0);
+  EXPECT_EQ(out, "");
+  usleep(700000);  // past 60 ticks of 100 a second
+  zflush(0);
+  EXPECT_NE(out.find("now"), std::string::npos);
+  EXPECT_EQ(zfl_pcnt, 0);
+}
+
+TEST_F(image_fixture, the_dump_file_gets_every_byte_unchanged) {
+  int p[2];
+  ASSERT_EQ(pipe(p), 0);
+  sc_dump_fd = p[1];
+  std::string bytes = "ab" + esc({0x40, 3, 3}) + std::string("\0\x01z", 3);
+  put(bytes);
+  sc_dump_fd = -1;
+  close(p[1]);
+  char buf[64];
+  ssize_t n = read(p[0], buf, sizeof buf);
+  close(p[0]);
+  ASSERT_GT(n, 0);
+  EXPECT_EQ(std::string(buf, size_t(n)), bytes);
+}
+
+TEST_F(image_fixture, a_changed_colour_map_repaints_everything) {
+  put("text");
+  zflush(1);
+  out.clear();
+  ASSERT_EQ(set_camap(3, 4, 1, -1), 0);
+  camap_upd = 1;
+  put(esc({0x15, 3}) + "x");
+  zflush(1);
+  EXPECT_NE(out.find("\x1b[2J"), std::string::npos);
+  EXPECT_NE(out.find("text"), std::string::npos);
+  EXPECT_NE(out.find("\x1b[31m"), std::string::npos);  // the new colour
+  EXPECT_EQ(camap_upd, 0);
+}
+
+TEST_F(image_fixture, a_program_that_ends_frozen_or_inside_a_sequence_leaves_a_usable_screen) {
+  put(esc({0x17, 0}));
+  zflush(1);                         // the cursor hidden
+  put(esc({0x84, 2}) + "\x1b\x09");  // frozen, a column due
+  sc_cleanup();
+  put("STOP");
+  zflush(1);
+  EXPECT_EQ(row(0), "STOP");  // "S" was not taken as the column
+  EXPECT_NE(out.find("STOP"), std::string::npos);
+  EXPECT_NE(out.find("\x1b[?25h"), std::string::npos);  // the cursor shows again
+  out.clear();
+  put(esc({0x33}) + "half");  // transparent printing left on
+  sc_cleanup();
+  EXPECT_NE(out.find("\x1b[4i"), std::string::npos);
+  put("!");
+  EXPECT_EQ(row(0), "STOP!");
 }
 
 }  // namespace

@@ -235,4 +235,23 @@ TEST(refresh, blank_rows_cursor_bell_and_passed_bytes) {
   EXPECT_EQ(d.s.row(4), "Zy");
 }
 
+TEST(refresh, transparent_printing_waits_for_the_printer) {
+  screen_driver d;
+  ASSERT_TRUE(d.start("xterm-256color", {"PRT_HS=1"}));
+  d.show("screen");
+  size_t from = d.s.output().size();
+  d.s.type("w 1b33" + std::string("5052494e54") + "1b0109" + "1b34" + "21\r");
+  ASSERT_TRUE(d.s.wait_for("\x03", 3000)) << visible(d.s.output().substr(from));
+  // the printer's acknowledgement, one byte from the keyboard side
+  std::string before_ack = d.s.output().substr(from);
+  EXPECT_EQ(before_ack.find("\x1b[4i"), std::string::npos);
+  d.s.type("A");
+  EXPECT_EQ(d.reply(), "ok");
+  d.s.settle(20);
+  EXPECT_EQ(visible(d.s.output().substr(from)), visible("\x1b[5iPRINT\x1b\x01\x09\x03\x1b[4i"));
+  EXPECT_EQ(d.s.printed(), "PRINT\x1b\x01\x09\x03");
+  d.show("");
+  EXPECT_EQ(d.s.row(0), "screen!");
+}
+
 }  // namespace

@@ -1,12 +1,14 @@
 // scdriver: a test program that drives the screen the way run does, for the
 // tests that watch a real terminal.  It starts like run (settings, program
 // mode, capabilities, screen), then reads commands from the terminal, one
-// per line, and answers each on the descriptor named by SCDRIVER_ACK:
+// per line, and answers each on the descriptor (or the file, a fifo) named
+// by SCDRIVER_ACK:
 //   w HEX...   zoutnc with the bytes          -> "ok"
 //   f N        zflush(N)                       -> "ok"
 //   c          the cursor, every row of the virtual image as text, "end"
 //   q          exit through run's exit path (the terminal is reset)
 // A runtime error raised by a command answers "err N".
+#include <fcntl.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstdio>
@@ -101,8 +103,9 @@ static void command(const std::string &line) {
 }
 
 int main(int argc, char **argv) {
-  const char *ack = std::getenv("SCDRIVER_ACK");
-  ack_fd = ack ? std::atoi(ack) : 2;
+  const char *ack = std::getenv("SCDRIVER_ACK");  // a descriptor, or a path to open
+  ack_fd = !ack ? 2 : ack[0] == '/' ? open(ack, O_WRONLY) : std::atoi(ack);
+  if (ack_fd < 0) return 2;
   settty(0, 0);
   if (env_init(argc, argv) < 0) return 2;
   inicap();

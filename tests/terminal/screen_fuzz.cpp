@@ -14,6 +14,7 @@
 #include "run/interp/interp.h"
 #include "run/startup/env.h"
 #include "run/startup/settings.h"
+#include "run/terminal/kmap.h"
 #include "run/terminal/phys.h"
 #include "run/terminal/scint.h"
 #include "run/terminal/tcap.h"
@@ -69,6 +70,7 @@ static void load(int sel) {
   if (sel == loaded) return;
   static std::string ti = test_terminfo();
   setenv("TERMINFO", ti.c_str(), 1);
+  kmap_init();
   sc_reset_for_test();
   tc_reset_for_test();
   vx_8bit = sel & 8 ? 1 : 0;
