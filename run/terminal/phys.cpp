@@ -38,10 +38,6 @@
 #include "run/terminal/scint.h"
 #include "run/terminal/tcap.h"
 
-const uint8_t *tab_out_2;
-const uint16_t *tab_out_3;
-const uint8_t *tab_out_4;
-
 struct phys_out {
   char buf[ZMAX];        // zbuf
   int used;              // bytes in it (zptr)

@@ -52,13 +52,6 @@ int phys_blank_att();
 // The terminal's current attribute code (255 unknown).
 int phys_attribute();
 
-// The output character map's string list (set by the keyboard-map reader):
-// tab_out_2 lists the bytes that have output strings (zero-terminated); the
-// string of tab_out_2[i] is tab_out_4[tab_out_3[i]] up to tab_out_4[tab_out_3[i + 1]].
-extern const uint8_t *tab_out_2;
-extern const uint16_t *tab_out_3;
-extern const uint8_t *tab_out_4;
-
 // Tests: collect what would be written to the terminal into *sink instead
 // (null: write to descriptor 1 again); set the time zflush sees.
 void phys_capture_for_test(std::string *sink);

@@ -118,14 +118,15 @@ TEST_F(runs, print_and_input_on_the_terminal) {
 )");
   pty_session s;
   start(s, "pi");
-  ASSERT_TRUE(s.wait_for("Qty? ", 5000)) << s.output();
+  ASSERT_TRUE(s.wait_screen("Qty?", 5000)) << s.transcript();
   s.type("12 34\r");
-  ASSERT_TRUE(s.wait_for("Name: ", 5000)) << s.output();
+  ASSERT_TRUE(s.wait_screen("Name:", 5000)) << s.transcript();
   s.type("Ann Lee\r");
-  ASSERT_TRUE(s.wait_for("> ", 5000)) << s.output();
+  ASSERT_TRUE(s.wait_screen(">", 5000)) << s.transcript();
   s.type("Bob\r");
   EXPECT_EQ(exit_code(s), 0);
-  EXPECT_NE(s.output().find(" 5\r\nQty? 12 34\r\nsum 46!\r\n"), std::string::npos) << s.output();
+  EXPECT_NE(s.transcript().find(" 5\r\nQty? 12 34\r\nsum 46!\r\n"), std::string::npos)
+      << s.transcript();
   EXPECT_EQ(s.row(0), " 5");
   EXPECT_EQ(s.row(1), "Qty? 12 34");
   EXPECT_EQ(s.row(2), "sum 46!");
@@ -194,19 +195,19 @@ TEST_F(runs, file_lock_modes_between_two_runs) {
   for (int a = 0; a < 4; a++) {
     pty_session first;
     start(first, "hold");
-    ASSERT_TRUE(first.wait_for("option? ", 5000));
+    ASSERT_TRUE(first.wait_screen("option?", 5000));
     first.type(std::to_string(option[a]) + "\r");
-    ASSERT_TRUE(first.wait_for("HELD", 5000)) << first.output();
+    ASSERT_TRUE(first.wait_screen("HELD", 5000)) << first.transcript();
     for (int b = 0; b < 4; b++) {
       pty_session second;
       start(second, "hold");
-      ASSERT_TRUE(second.wait_for("option? ", 5000));
+      ASSERT_TRUE(second.wait_screen("option?", 5000));
       second.type(std::to_string(option[b]) + "\r");
       if (both[a][b]) {
-        EXPECT_TRUE(second.wait_for("HELD", 5000)) << a << " " << b << second.output();
+        EXPECT_TRUE(second.wait_screen("HELD", 5000)) << a << " " << b << second.transcript();
         second.type("0\r");
       } else {
-        EXPECT_TRUE(second.wait_for("ERROR 12", 5000)) << a << " " << b << second.output();
+        EXPECT_TRUE(second.wait_screen("ERROR 12", 5000)) << a << " " << b << second.transcript();
       }
       EXPECT_EQ(exit_code(second), 0);
     }
@@ -220,26 +221,26 @@ TEST_F(runs, record_locks_between_two_runs) {
   program("hold", HOLDER);
   pty_session a;
   start(a, "hold");
-  ASSERT_TRUE(a.wait_for("option? ", 5000));
+  ASSERT_TRUE(a.wait_screen("option?", 5000));
   a.type("3\r");
-  ASSERT_TRUE(a.wait_for("record? ", 5000));
+  ASSERT_TRUE(a.wait_screen("record?", 5000));
   a.type("5\r");
-  ASSERT_TRUE(a.wait_for("GOT rec5", 5000)) << a.output();
+  ASSERT_TRUE(a.wait_screen("GOT rec5", 5000)) << a.transcript();
   auto read_in_b = [&](int rec, const std::string &want) {
     pty_session b;
     start(b, "hold");
-    ASSERT_TRUE(b.wait_for("option? ", 5000));
+    ASSERT_TRUE(b.wait_screen("option?", 5000));
     b.type("3\r");
-    ASSERT_TRUE(b.wait_for("record? ", 5000));
+    ASSERT_TRUE(b.wait_screen("record?", 5000));
     b.type(std::to_string(rec) + "\r");
-    EXPECT_TRUE(b.wait_for(want, 5000)) << rec << ": " << b.output();
+    EXPECT_TRUE(b.wait_screen(want, 5000)) << rec << ": " << b.transcript();
     if (want.rfind("GOT", 0) == 0) b.type("0\r");
     EXPECT_EQ(exit_code(b), 0);
   };
   read_in_b(5, "ERROR 23");
   read_in_b(6, "GOT rec6");
   a.type("6\r");  // a moves on: record 5 is free, 6 is held
-  ASSERT_TRUE(a.wait_for("GOT rec6", 5000));
+  ASSERT_TRUE(a.wait_screen("GOT rec6", 5000));
   read_in_b(5, "GOT rec5");
   read_in_b(6, "ERROR 23");
   a.type("0\r");
@@ -321,7 +322,7 @@ retry:
     p->type(std::to_string(n) + "\r");
   }
   for (auto &p : s) {
-    EXPECT_TRUE(p->wait_for("DONE", 300000)) << p->output();
+    EXPECT_TRUE(p->wait_screen("DONE", 300000)) << p->transcript();
     EXPECT_EQ(exit_code(*p), 0);
   }
   std::string out = contents("cnt.rau");
@@ -416,19 +417,19 @@ done:
 int fill(runs &t, const std::string &path, const std::string &org) {
   pty_session s;
   t.start(s, "fill");
-  if (!s.wait_for("path? ", 5000)) return -1;
+  if (!s.wait_screen("path?", 5000)) return -1;
   s.type(path + "\r");
-  if (!s.wait_for("org? ", 5000)) return -1;
+  if (!s.wait_screen("org?", 5000)) return -1;
   s.type(org + "\r");
-  if (!s.wait_for(" READ", 60000)) {
-    ADD_FAILURE() << s.output();
+  if (!s.wait_screen(" READ", 60000)) {
+    ADD_FAILURE() << s.transcript();
     return -1;
   }
   s.drain(200);
   int wrote = -1, read = -2;
-  size_t at = s.output().find("WROTE");
-  std::sscanf(s.output().c_str() + at, "WROTE %d READ %d", &wrote, &read);
-  EXPECT_EQ(wrote, read) << s.output();
+  size_t at = s.transcript().find("WROTE");
+  std::sscanf(s.transcript().c_str() + at, "WROTE %d READ %d", &wrote, &read);
+  EXPECT_EQ(wrote, read) << s.transcript();
   EXPECT_GT(wrote, 0);
   EXPECT_EQ(exit_code(s), 0);
   return wrote;
@@ -512,8 +513,8 @@ TEST_F(runs, the_example_programs_run_to_stop) {
     o.cwd = dir;
     ASSERT_TRUE(s.start(o));
     EXPECT_EQ(exit_code(s), 0);
-    EXPECT_NE(s.output().find(e.shows), std::string::npos) << e.name << ": " << s.output();
-    EXPECT_NE(s.output().find("STOP"), std::string::npos) << e.name;
+    EXPECT_NE(s.transcript().find(e.shows), std::string::npos) << e.name << ": " << s.transcript();
+    EXPECT_NE(s.transcript().find("STOP"), std::string::npos) << e.name;
   }
 }
 

@@ -37,14 +37,13 @@ struct keymap_run : ::testing::Test {
   // monitor answers
   std::string typed_value(const std::string &keys) {
     s.type("vx s\r");
-    EXPECT_TRUE(s.wait_for("Value: ", 5000)) << s.output();
+    EXPECT_TRUE(s.wait_screen("Value:", 5000)) << s.transcript();
     s.type(keys + "\r");
     s.drain(200);
-    size_t from = s.output().size();
+    int from = s.cursor_line();
     s.type("dh s\r");
-    for (int i = 0; i < 100 && s.output().find("\n\r>", from) == std::string::npos; i++)
-      s.drain(50);
-    return s.output().substr(from);
+    EXPECT_TRUE(s.wait_prompt(">", from + 1, 5000)) << s.transcript();
+    return s.transcript(from, s.cursor_line());
   }
   int quit() {
     s.type("qu\r");
@@ -56,25 +55,25 @@ struct keymap_run : ::testing::Test {
 
 TEST_F(keymap_run, german_map_typed_with_dead_keys_and_compose) {
   start(std::string(QUILLON_SOURCE) + "/examples/german.kmap");
-  ASSERT_TRUE(s.wait_for("\n\r>", 5000)) << s.output();
+  ASSERT_TRUE(s.wait_prompt(">", 0, 5000)) << s.transcript();
   // { is a-umlaut on this keyboard; Ctrl-] o " composes o-umlaut; ` a and
   // ' e are dead keys, ` blank the accent itself; x is an ordinary key
   std::string hex = typed_value("{\x1do\"`a` 'ex");
-  EXPECT_NE(hex.find("\r\ne4f6e060e978\r\n"), std::string::npos) << s.output();
+  EXPECT_NE(hex.find("\r\ne4f6e060e978\r\n"), std::string::npos) << s.transcript();
   // a broken compose sequence gives what was typed: ^] (which line input
   // passes over as a control character), a, then the key that broke it
   hex = typed_value(
       "\x1d"
       "az");
-  EXPECT_NE(hex.find("\r\n617a\r\n"), std::string::npos) << s.output();
+  EXPECT_NE(hex.find("\r\n617a\r\n"), std::string::npos) << s.transcript();
   EXPECT_EQ(quit(), 0);
 }
 
 TEST_F(keymap_run, french_map_typed) {
   start(std::string(QUILLON_SOURCE) + "/examples/french.kmap");
-  ASSERT_TRUE(s.wait_for("\n\r>", 5000)) << s.output();
+  ASSERT_TRUE(s.wait_prompt(">", 0, 5000)) << s.transcript();
   std::string hex = typed_value("{^e\"i^ \x1d<<@");
-  EXPECT_NE(hex.find("\r\ne9eaef5eabe0\r\n"), std::string::npos) << s.output();
+  EXPECT_NE(hex.find("\r\ne9eaef5eabe0\r\n"), std::string::npos) << s.transcript();
   EXPECT_EQ(quit(), 0);
 }
 
@@ -131,7 +130,7 @@ TEST_F(keymap_run, malformed_map_is_reported_with_line_numbers) {
                      << std::string(40000, 'x') << "\n"
                      << "input\n\x01\x02\xff garbage\n";
   start(map);
-  ASSERT_TRUE(s.wait_for("\n\r>", 15000)) << s.output();  // after the pause for messages
+  ASSERT_TRUE(s.wait_prompt(">", 0, 15000)) << s.transcript();  // after the pause for messages
   const std::string head = "error in VXMAP=" + map + ", line ";
   for (const char *m :
        {"1: no section keyword seen", "4: illegal character value", "5: illegal character value",
@@ -140,7 +139,7 @@ TEST_F(keymap_run, malformed_map_is_reported_with_line_numbers) {
     EXPECT_NE(s.output().find(head + m + "\r\n"), std::string::npos) << m << "\n" << s.output();
   // the lines that were right still count
   std::string hex = typed_value("A^a");
-  EXPECT_NE(hex.find("\r\n62e2\r\n"), std::string::npos) << s.output();
+  EXPECT_NE(hex.find("\r\n62e2\r\n"), std::string::npos) << s.transcript();
   EXPECT_EQ(quit(), 0);
 }
 
