@@ -54,22 +54,22 @@ struct run_monitor {
     o.cwd = cwd;
     return s.start(o) && prompt(0);
   }
-  // waits for the monitor's prompt in the output after from
-  bool prompt(size_t from, int ms = 10000) {
-    for (int waited = 0; waited < ms; waited += 50) {
-      if (s.output().find("\n\r>", from) != std::string::npos ||
-          s.output().find("\n\r*", from) != std::string::npos)
-        return true;
-      s.drain(50);
-    }
-    return false;
+  // waits for the monitor's prompt ("*", or ">" in debug mode) on the
+  // screen's transcript line from or later
+  bool prompt(int from, int ms = 10000) {
+    return s.wait_until(
+        [&] {
+          std::string p = s.line(s.cursor_line());
+          return s.cursor_line() >= from && (p == "*" || p == ">");
+        },
+        ms);
   }
-  // types a command line; what came back up to the next prompt
+  // types a command line; the screen's lines from it up to the next prompt
   std::string command(const std::string &line, int ms = 10000) {
-    size_t from = s.output().size();
+    int from = s.cursor_line();
     s.type(line + "\r");
-    prompt(from, ms);
-    return s.output().substr(from);
+    prompt(from + 1, ms);
+    return s.transcript(from, s.cursor_line());
   }
   // loads program path, sets a breakpoint on label done and runs to it
   std::string run_to_done(const std::string &path) {
@@ -82,11 +82,11 @@ struct run_monitor {
   bool run_typing(const std::string &path, const std::string &keys, int ms) {
     command("lo " + path);
     command("br done");
-    size_t from = s.output().size();
+    int from = s.cursor_line();
     s.type("ru\r");
     s.drain(ms);
     s.type(keys);
-    return prompt(from);
+    return prompt(from + 1);
   }
   int quit() {
     s.type("qu\r");

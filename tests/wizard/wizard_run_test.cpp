@@ -55,7 +55,7 @@ TEST(wizard_run, two_runs_share_the_buffer) {
   EXPECT_TRUE(has(o, "\"\"")) << o;  // held by the other run: an empty string
   b.command("go");
   a.s.type("vx b\r");
-  ASSERT_TRUE(a.s.wait_for("Value: ", 5000));
+  ASSERT_TRUE(a.s.wait_screen("Value:", 5000));
   a.command("from A");
   a.command("go");  // written back
   EXPECT_EQ(d.read("buf"), be(257) + "from A6789");
