@@ -263,27 +263,19 @@ struct runs : ::testing::Test {
     o.env = base_env();
     o.cwd = dir;
     ASSERT_TRUE(s.start(o));
-    ASSERT_TRUE(s.wait_for("> ", 10000)) << s.output();
+    ASSERT_TRUE(s.wait_until([&] { return s.line(s.cursor_line()) == ">"; }, 10000))
+        << s.transcript();
   }
 };
 
 // Types a command and returns the run's answer (the line before its next
 // prompt), or "<no answer>".
 std::string ask(pty_session &s, const std::string &cmd) {
-  size_t from = s.output().size();
+  int from = s.cursor_line();
   s.type(cmd + "\r");
-  for (int waited = 0; waited < 10000; waited += 20) {
-    const std::string &out = s.output();
-    size_t eol = out.find("\r\n", from);
-    size_t prompt = eol == std::string::npos ? eol : out.find("\r\n> ", eol + 2);
-    if (prompt != std::string::npos) {
-      std::string line = out.substr(eol + 2, prompt - eol - 2);
-      while (!line.empty() && line.back() == ' ') line.pop_back();
-      return line;
-    }
-    s.drain(20);
-  }
-  return "<no answer>";
+  auto prompted = [&] { return s.cursor_line() >= from + 2 && s.line(s.cursor_line()) == ">"; };
+  if (!s.wait_until(prompted, 10000)) return "<no answer>";
+  return s.line(s.cursor_line() - 1);
 }
 
 int exit_code(pty_session &s) {
@@ -348,7 +340,7 @@ TEST_F(runs, a_locked_record_comes_with_23_and_the_retry_reads_it_again) {
   start(c);
   ASSERT_EQ(ask(c, open1(0)), "OK");
   c.type("07K002\r");
-  EXPECT_TRUE(c.wait_for("ERROR 23", 10000)) << c.output();
+  EXPECT_TRUE(c.wait_screen("ERROR 23", 10000)) << c.transcript();
   EXPECT_EQ(exit_code(c), 0);
   quit(a);
   quit(b);
@@ -403,7 +395,7 @@ TEST_F(runs, begin_refuses_one_file_on_two_units) {
   ASSERT_EQ(ask(a, open1(0)), "OK");
   ASSERT_EQ(ask(a, open2(1)), "OK");
   a.type(BEGIN2 + "\r");
-  EXPECT_TRUE(a.wait_for("ERROR 12", 10000)) << a.output();
+  EXPECT_TRUE(a.wait_screen("ERROR 12", 10000)) << a.transcript();
   EXPECT_EQ(exit_code(a), 0);
 }
 
