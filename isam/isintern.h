@@ -278,7 +278,8 @@ void tree_insert(is_file *f, is_index *ix, const unsigned char *ent);
 void tree_remove(is_file *f, is_index *ix, const unsigned char *ent);
 uint32_t tree_next_dup(is_file *f, const is_index *ix, const unsigned char *key);
 uint32_t tree_dup_run(is_file *f, const is_index *ix, const unsigned char *key);
-uint32_t tree_renumber(is_file *f, is_index *ix, const unsigned char *key);
+bool tree_dup_free(is_file *f, const is_index *ix, const unsigned char *key, uint32_t dup);
+uint32_t tree_renumber(is_file *f, is_index *ix, const unsigned char *key, uint32_t gap = 0);
 bool tree_find_rec(is_file *f, const is_index *ix, const unsigned char *key, uint32_t r,
                    is_path *p);
 void tree_remove_at(is_file *f, is_index *ix, const is_path *p);
@@ -311,7 +312,7 @@ void file_release(is_file *f);              // frees a file nobody holds any mor
 
 // --- isrecord.cpp: record changes made for the transaction layer
 int rec_apply(is_file *f, int owner, uint32_t r, const unsigned char *from, const unsigned char *to,
-              bool any = false);
+              bool any = false, const uint32_t *dups = nullptr, size_t n = 0);
 
 // --- istrans.cpp: transactions and the log
 enum { LOG_INSERT = 1, LOG_DELETE = 2, LOG_REWRITE = 3, LOG_COMMIT = 8, LOG_ROLLBACK = 9 };
@@ -319,9 +320,11 @@ bool tx_member(const is_fd *d);          // a transaction is active and d is IST
 int tx_owner(const is_fd *d, int isfd);  // the holder of the locks d takes
 void tx_pin(is_file *f);                 // the transaction keeps f open
 const unsigned char *tx_before(is_fd *d, int isfd, uint32_t r);  // locks, keeps the image
+// Logs a change and remembers its undo; removed: the duplicate counters
+// the entries of the image before had (one per index), or nullptr.
 void tx_change(is_fd *d, int isfd, int type, uint32_t r, const unsigned char *before,
-               const unsigned char *after);  // logs, remembers the undo
-void tx_opened(is_file *f);                  // a file was opened: orphans are rolled back
+               const unsigned char *after, const uint32_t *removed = nullptr);
+void tx_opened(is_file *f);  // a file was opened: orphans are rolled back
 
 // Runs the body of an interface call: clears iserrno first, turns a thrown
 // is_error into -1 with iserrno set.  A reading call that ran without the

@@ -264,13 +264,33 @@ static uint32_t new_dup(is_file *f, const is_index *ix, const unsigned char *k) 
   return dup;
 }
 
+// The counter for key k of an entry that goes back where it was, with its
+// old counter want (0: unknown): want when no entry took it; else 0 and
+// *gap = want, for final_dup to renumber the run with room before the
+// entry that took it, which came later.  Changes nothing.
+static uint32_t old_dup(is_file *f, const is_index *ix, const unsigned char *k, uint32_t want,
+                        uint32_t *gap) {
+  *gap = 0;
+  uint32_t max = ix->dupw == 2 ? 0xffffu : 0xffffffffu;
+  if (ix->dupw == 0 || want == 0 || want > max) return new_dup(f, ix, k);
+  if (tree_dup_free(f, ix, k, want)) return want;
+  if (tree_dup_run(f, ix, k) >= max) is_throw(ENOFREE);
+  *gap = want;
+  return 0;
+}
+
 // The counter for key k after the checks: renumbers a run that reached the
-// largest counter.
-static uint32_t final_dup(is_file *f, is_index *ix, const unsigned char *rec, uint32_t dup) {
+// largest counter, or that must make room at gap.
+static uint32_t final_dup(is_file *f, is_index *ix, const unsigned char *rec, uint32_t dup,
+                          uint32_t gap) {
   if (ix->dupw == 0 || dup != 0) return dup;
   unsigned char k[MAX_ENT];
   key_make(ix, rec, k);
-  return tree_renumber(f, ix, k);
+  return tree_renumber(f, ix, k, gap);
+}
+
+static uint32_t dup_in(const is_index *ix, const unsigned char *e) {
+  return ix->dupw == 2 ? get16(e + ix->keylen) : ix->dupw == 4 ? get32(e + ix->keylen) : 0;
 }
 
 // Gives record number r (free, or beyond the last) to a new record: takes
@@ -292,16 +312,18 @@ static void slot_claim(is_file *f, uint32_t r) {
 
 // Adds a record; every check comes before the first change.  Returns its
 // number; the entry in index want (1-based, 0 none) goes to ent.  With
-// force the record gets that number.
+// force the record gets that number; with olddup (a counter per index, 0
+// unknown) it goes back among its duplicates where it was.
 static uint32_t write_core(is_file *f, const unsigned char *rec, int want, unsigned char *ent,
-                           uint32_t force = 0) {
-  uint32_t dups[MAX_KEYS];
+                           uint32_t force = 0, const uint32_t *olddup = nullptr) {
+  uint32_t dups[MAX_KEYS], gaps[MAX_KEYS];
   unsigned char k[MAX_ENT];
   for (size_t i = 0; i < f->ix.size(); i++) {
     const is_index &ix = f->ix[i];
+    gaps[i] = 0;
     if (ix.kd.k_nparts == 0) continue;
     key_make(&ix, rec, k);
-    dups[i] = new_dup(f, &ix, k);
+    dups[i] = olddup ? old_dup(f, &ix, k, olddup[i], &gaps[i]) : new_dup(f, &ix, k);
   }
   uint32_t r = force;
   if (force) {
@@ -317,7 +339,7 @@ static uint32_t write_core(is_file *f, const unsigned char *rec, int want, unsig
   for (size_t i = 0; i < f->ix.size(); i++) {
     is_index &ix = f->ix[i];
     if (ix.kd.k_nparts == 0) continue;
-    make_entry(&ix, rec, final_dup(f, &ix, rec, dups[i]), r, k);
+    make_entry(&ix, rec, final_dup(f, &ix, rec, dups[i], gaps[i]), r, k);
     tree_insert(f, &ix, k);
     if (int(i) + 1 == want) std::memcpy(ent, k, size_t(ix.cmplen) + 4);
   }
@@ -342,23 +364,29 @@ static std::vector<unsigned char> &live_record(is_file *f, int isfd, uint32_t r)
 }
 
 // Replaces record r; the entries of indexes whose key changed move (to the
-// end of their duplicates).  When the key of index want changed, its new
-// entry goes to ent and the result is true.
+// end of their duplicates, or back to the counters of olddup).  When the
+// key of index want changed, its new entry goes to ent and the result is
+// true.  removed, when given, gets the counter of every entry taken out
+// (0 for the others).
 static bool rewrite_core(is_file *f, int isfd, uint32_t r, const unsigned char *rec, int want,
-                         unsigned char *ent) {
+                         unsigned char *ent, uint32_t *removed = nullptr,
+                         const uint32_t *olddup = nullptr) {
   std::vector<unsigned char> &old = live_record(f, isfd, r);
   size_t n = f->ix.size();
-  uint32_t dups[MAX_KEYS];
+  uint32_t dups[MAX_KEYS], gaps[MAX_KEYS];
   bool changed[MAX_KEYS];
   unsigned char ko[MAX_ENT], kn[MAX_ENT];
   for (size_t i = 0; i < n; i++) {
     const is_index &ix = f->ix[i];
     changed[i] = false;
+    gaps[i] = 0;
+    if (removed) removed[i] = 0;
     if (ix.kd.k_nparts == 0) continue;
     key_make(&ix, old.data(), ko);
     key_make(&ix, rec, kn);
     changed[i] = std::memcmp(ko, kn, size_t(ix.keylen)) != 0;
-    if (changed[i]) dups[i] = new_dup(f, &ix, kn);
+    if (changed[i])
+      dups[i] = olddup ? old_dup(f, &ix, kn, olddup[i], &gaps[i]) : new_dup(f, &ix, kn);
   }
   bool moved = false;
   for (size_t i = 0; i < n; i++) {
@@ -367,8 +395,9 @@ static bool rewrite_core(is_file *f, int isfd, uint32_t r, const unsigned char *
     is_path p;
     key_make(&ix, old.data(), ko);
     if (!tree_find_rec(f, &ix, ko, r, &p)) is_throw(EBADFILE);
+    if (removed) removed[i] = dup_in(&ix, tree_entry(f, &ix, &p));
     tree_remove_at(f, &ix, &p);
-    make_entry(&ix, rec, final_dup(f, &ix, rec, dups[i]), r, kn);
+    make_entry(&ix, rec, final_dup(f, &ix, rec, dups[i], gaps[i]), r, kn);
     tree_insert(f, &ix, kn);
     if (int(i) + 1 == want) {
       std::memcpy(ent, kn, size_t(ix.cmplen) + 4);
@@ -383,14 +412,20 @@ static bool rewrite_core(is_file *f, int isfd, uint32_t r, const unsigned char *
 // Deletes record r.  A deletion inside a transaction (defer) keeps the
 // record's lock and leaves its number off the free list until the
 // transaction ends, so that a rollback can bring the record back.
-static void delete_core(is_file *f, int isfd, uint32_t r, bool defer = false) {
+// removed, when given, gets the duplicate counter of each entry (0 for a
+// unique index).
+static void delete_core(is_file *f, int isfd, uint32_t r, bool defer = false,
+                        uint32_t *removed = nullptr) {
   std::vector<unsigned char> &old = live_record(f, isfd, r);
   unsigned char k[MAX_ENT];
-  for (is_index &ix : f->ix) {
+  for (size_t i = 0; i < f->ix.size(); i++) {
+    is_index &ix = f->ix[i];
+    if (removed) removed[i] = 0;
     if (ix.kd.k_nparts == 0) continue;
     key_make(&ix, old.data(), k);
     is_path p;
     if (!tree_find_rec(f, &ix, k, r, &p)) is_throw(EBADFILE);
+    if (removed) removed[i] = dup_in(&ix, tree_entry(f, &ix, &p));
     tree_remove_at(f, &ix, &p);
   }
   rec_write(f, r, nullptr, SLOT_FREE);
@@ -423,14 +458,17 @@ static void holes_after_delete(is_file *f, uint32_t r) {
 
 // Moves record r from the image from to the image to (nullptr: no
 // record) as one changing call; owner is the lock holder it acts for; with
-// any, from whatever r holds.  0 done, 1 r is already in the state to,
-// -1 r is in neither state or the change is refused (another lock, a
-// duplicate key).
+// any, from whatever r holds.  dups (n counters, one per index, or none)
+// are the duplicate counters the entries of the image to had: entries made
+// again go back among their duplicates where they were.  0 done, 1 r is
+// already in the state to, -1 r is in neither state or the change is
+// refused (another lock, a duplicate key).
 int rec_apply(is_file *f, int owner, uint32_t r, const unsigned char *from, const unsigned char *to,
-              bool any) {
+              bool any, const uint32_t *dups, size_t n) {
   if (r < 1 || r > 0x7fffffffu) return -1;
   try {
     call_guard g(f, true);
+    if (n != f->ix.size()) dups = nullptr;  // the indexes changed since: no places
     std::vector<unsigned char> cur(size_t(f->reclen));
     bool live = false;
     if (r <= f->maxrec) {
@@ -449,12 +487,12 @@ int rec_apply(is_file *f, int owner, uint32_t r, const unsigned char *from, cons
     if (!same(from)) return -1;
     unsigned char ent[MAX_ENT];
     if (!from) {
-      write_core(f, to, 0, ent, r);
+      write_core(f, to, 0, ent, r, dups);
     } else if (!to) {
       delete_core(f, owner, r);
       holes_after_delete(f, r);
     } else {
-      rewrite_core(f, owner, r, to, 0, ent);
+      rewrite_core(f, owner, r, to, 0, ent, nullptr, dups);
     }
     f->mods++;
     g.finish();
@@ -612,9 +650,10 @@ int isrewcurr(int isfd, const char *record) {
     unsigned char ent[MAX_ENT];
     auto rec = reinterpret_cast<const unsigned char *>(record);
     const unsigned char *old = tx_before(d, isfd, d->recnum);
-    if (rewrite_core(d->f, tx_owner(d, isfd), d->recnum, rec, d->cur, ent))
+    uint32_t removed[MAX_KEYS];
+    if (rewrite_core(d->f, tx_owner(d, isfd), d->recnum, rec, d->cur, ent, removed))
       std::memcpy(d->ent, ent, ent_len(d));
-    tx_change(d, isfd, LOG_REWRITE, d->recnum, old, rec);
+    tx_change(d, isfd, LOG_REWRITE, d->recnum, old, rec, removed);
     g.finish();
     isrecnum = long(d->recnum);
     return 0;
@@ -631,8 +670,9 @@ int isrewrite(int isfd, const char *record) {
     uint32_t r = by_primary(d->f, rec);
     unsigned char ent[MAX_ENT];
     const unsigned char *old = tx_before(d, isfd, r);
-    rewrite_core(d->f, tx_owner(d, isfd), r, rec, 0, ent);
-    tx_change(d, isfd, LOG_REWRITE, r, old, rec);
+    uint32_t removed[MAX_KEYS];
+    rewrite_core(d->f, tx_owner(d, isfd), r, rec, 0, ent, removed);
+    tx_change(d, isfd, LOG_REWRITE, r, old, rec, removed);
     g.finish();
     isrecnum = long(r);
     return 0;
@@ -649,8 +689,9 @@ int isrewrec(int isfd, long recnum, const char *record) {
     unsigned char ent[MAX_ENT];
     auto rec = reinterpret_cast<const unsigned char *>(record);
     const unsigned char *old = tx_before(d, isfd, uint32_t(recnum));
-    bool moved = rewrite_core(d->f, tx_owner(d, isfd), uint32_t(recnum), rec, d->cur, ent);
-    tx_change(d, isfd, LOG_REWRITE, uint32_t(recnum), old, rec);
+    uint32_t removed[MAX_KEYS];
+    bool moved = rewrite_core(d->f, tx_owner(d, isfd), uint32_t(recnum), rec, d->cur, ent, removed);
+    tx_change(d, isfd, LOG_REWRITE, uint32_t(recnum), old, rec, removed);
     if (moved && d->pos == P_ON && d->recnum == uint32_t(recnum))
       std::memcpy(d->ent, ent, ent_len(d));
     g.finish();
@@ -671,8 +712,9 @@ static int delete_call(int isfd, const char *record, long recnum, bool current) 
                  : record ? by_primary(d->f, reinterpret_cast<const unsigned char *>(record))
                           : uint32_t(recnum);
     const unsigned char *old = tx_before(d, isfd, r);
-    delete_core(d->f, tx_owner(d, isfd), r, tx_member(d));
-    tx_change(d, isfd, LOG_DELETE, r, old, nullptr);
+    uint32_t removed[MAX_KEYS];
+    delete_core(d->f, tx_owner(d, isfd), r, tx_member(d), removed);
+    tx_change(d, isfd, LOG_DELETE, r, old, nullptr, removed);
     if (d->autolock == r) d->autolock = 0;
     holes_after_delete(d->f, r);
     g.finish();

@@ -9,8 +9,11 @@
 //   magic "QLOG" (4), length (4), hash of the rest (8), type (1), 3 zero
 //   bytes, process (4), transaction (8, 0 outside a transaction), record
 //   number (4), record length (4), path length (2), flags (2: 1 image
-//   before, 2 image after), 4 zero bytes, then the file's absolute base
-//   name and the images.
+//   before, 2 image after, 4 counters), number of counters (2), 2 zero
+//   bytes, then the file's absolute base name, the images and, with flag
+//   4, the duplicate counter (4 each, 0 none) that the entries of the
+//   image before had in each index: a rollback puts them back in place
+//   among their duplicates.
 //
 // Every change to a file not opened ISNOLOG is logged, before it reaches
 // the file.  A process in a transaction holds the region lock of its slot
@@ -49,6 +52,7 @@ struct tx_undo {
   is_file *f;
   uint32_t r;
   std::vector<unsigned char> before, after;  // empty: no record
+  std::vector<uint32_t> dups;                // counters of before's entries, or none
 };
 
 struct tx_state {
@@ -121,10 +125,12 @@ static uint64_t log_size() {
   return uint64_t(st.st_size);
 }
 
-// Builds a log record in tx.rec.
+// Builds a log record in tx.rec; ndups counters from dups follow the images.
 static void rec_build(int type, uint64_t txid, const std::string &path, uint32_t r, int reclen,
-                      const unsigned char *before, const unsigned char *after) {
-  size_t len = REC_HDR + path.size() + (before ? size_t(reclen) : 0) + (after ? size_t(reclen) : 0);
+                      const unsigned char *before, const unsigned char *after,
+                      const uint32_t *dups = nullptr, size_t ndups = 0) {
+  size_t len = REC_HDR + path.size() + (before ? size_t(reclen) : 0) +
+               (after ? size_t(reclen) : 0) + 4 * ndups;
   std::vector<unsigned char> &b = tx.rec;
   b.assign(len, 0);
   put32(b.data(), REC_MAGIC);
@@ -135,12 +141,14 @@ static void rec_build(int type, uint64_t txid, const std::string &path, uint32_t
   put32(b.data() + 32, r);
   put32(b.data() + 36, uint32_t(reclen));
   put16(b.data() + 40, uint32_t(path.size()));
-  put16(b.data() + 42, (before ? 1u : 0u) | (after ? 2u : 0u));
+  put16(b.data() + 42, (before ? 1u : 0u) | (after ? 2u : 0u) | (ndups ? 4u : 0u));
+  put16(b.data() + 44, uint32_t(ndups));
   unsigned char *p = b.data() + REC_HDR;
   std::memcpy(p, path.data(), path.size());
   p += path.size();
   if (before) std::memcpy(p, before, size_t(reclen)), p += reclen;
-  if (after) std::memcpy(p, after, size_t(reclen));
+  if (after) std::memcpy(p, after, size_t(reclen)), p += reclen;
+  for (size_t i = 0; i < ndups; i++, p += 4) put32(p, dups[i]);
   put64(b.data() + 8, jnl_hash(b.data() + 16, len - 16, 0));
 }
 
@@ -152,6 +160,7 @@ struct log_rec {
   uint32_t r;
   std::vector<unsigned char> before, after;
   bool has_before, has_after;
+  std::vector<uint32_t> dups;  // counters of before's entries, or none
 };
 
 // Reads the records from offset from to the end.  A record cut short by
@@ -183,9 +192,11 @@ static std::vector<log_rec> log_read(uint64_t from) {
     r.r = get32(q + 32);
     size_t reclen = get32(q + 36), plen = get16(q + 40);
     int flags = get16(q + 42);
+    size_t ndups = flags & 4 ? get16(q + 44) : 0;
     r.has_before = flags & 1;
     r.has_after = flags & 2;
-    size_t need = REC_HDR + plen + (r.has_before ? reclen : 0) + (r.has_after ? reclen : 0);
+    size_t need =
+        REC_HDR + plen + (r.has_before ? reclen : 0) + (r.has_after ? reclen : 0) + 4 * ndups;
     if (need != len) {
       p++;
       continue;
@@ -194,7 +205,8 @@ static std::vector<log_rec> log_read(uint64_t from) {
     r.path.assign(reinterpret_cast<const char *>(d), plen);
     d += plen;
     if (r.has_before) r.before.assign(d, d + reclen), d += reclen;
-    if (r.has_after) r.after.assign(d, d + reclen);
+    if (r.has_after) r.after.assign(d, d + reclen), d += reclen;
+    for (size_t i = 0; i < ndups; i++, d += 4) r.dups.push_back(get32(d));
     out.push_back(std::move(r));
     p += len;
   }
@@ -273,7 +285,8 @@ static int undo_records(file_cache &fc, const std::vector<log_rec> &recs) {
     const log_rec &r = recs[i];
     if (r.type < LOG_INSERT || r.type > LOG_REWRITE) continue;
     is_file *f = fc.get(r.path);
-    if (!f || rec_apply(f, -3, r.r, img(r.after, r.has_after), img(r.before, r.has_before)) < 0)
+    if (!f || rec_apply(f, -3, r.r, img(r.after, r.has_after), img(r.before, r.has_before), false,
+                        r.dups.data(), r.dups.size()) < 0)
       conflicts++;
   }
   return conflicts;
@@ -383,22 +396,28 @@ const unsigned char *tx_before(is_fd *d, int isfd, uint32_t r) {
 }
 
 void tx_change(is_fd *d, int isfd, int type, uint32_t r, const unsigned char *before,
-               const unsigned char *after) {
+               const unsigned char *after, const uint32_t *removed) {
   (void)isfd;
   bool member = tx_member(d);
   if (!logged(d) && !member) return;
   is_file *f = d->f;
+  // the counters are kept only when an entry among duplicates went
+  size_t ndups = 0;
+  if (removed && before)
+    for (size_t i = 0; i < f->ix.size() && !ndups; i++)
+      if (removed[i]) ndups = f->ix.size();
   if (member) {
     if (type == LOG_INSERT && lock_rec(f, r, TX_OWNER) != 0) is_throw(ELOCKED);
     tx_pin(f);
-    tx_undo u{f, r, {}, {}};
+    tx_undo u{f, r, {}, {}, {}};
     if (before) u.before.assign(before, before + f->reclen);
     if (after) u.after.assign(after, after + f->reclen);
+    if (ndups) u.dups.assign(removed, removed + ndups);
     tx.undo.push_back(std::move(u));
     if (type == LOG_DELETE) tx.freed.emplace_back(f, r);
   }
   if (logged(d)) {
-    rec_build(type, member ? tx.txid : 0, f->abspath, r, f->reclen, before, after);
+    rec_build(type, member ? tx.txid : 0, f->abspath, r, f->reclen, before, after, removed, ndups);
     log_append(tx.rec);
   }
 }
@@ -543,7 +562,8 @@ int isrollback(void) {
       tx_undo &u = tx.undo[i];
       const unsigned char *before = u.before.empty() ? nullptr : u.before.data();
       const unsigned char *after = u.after.empty() ? nullptr : u.after.data();
-      if (rec_apply(u.f, TX_OWNER, u.r, after, before) < 0) conflicts++;
+      if (rec_apply(u.f, TX_OWNER, u.r, after, before, false, u.dups.data(), u.dups.size()) < 0)
+        conflicts++;
     }
     for (is_file *f : tx.pinned) cache_flush(f);
     int err = 0;

@@ -12,6 +12,8 @@
 // so a damaged file ends in EBADFILE, never in a loop or a wild read.
 #include "isam/isintern.h"
 
+#include <utility>
+
 namespace isam {
 
 static int node_cap(const is_file *f, const is_index *ix) {
@@ -313,30 +315,50 @@ uint32_t tree_dup_run(is_file *f, const is_index *ix, const unsigned char *k) {
   return n;
 }
 
-// Gives the entries with key value k the counters 1..n, in their order, so
-// that the run can grow again once its last counter reached the maximum;
-// returns n + 1.
-uint32_t tree_renumber(is_file *f, is_index *ix, const unsigned char *k) {
-  std::vector<uint32_t> recs;
+// True when no entry with key value k has the duplicate counter dup.
+bool tree_dup_free(is_file *f, const is_index *ix, const unsigned char *k, uint32_t dup) {
+  unsigned char e[MAX_ENT];
+  std::memcpy(e, k, size_t(ix->keylen));
+  if (ix->dupw == 2)
+    put16(e + ix->keylen, dup);
+  else
+    put32(e + ix->keylen, dup);
+  is_path p;
+  return !tree_seek(f, ix, e, ix->cmplen, false, &p) ||
+         std::memcmp(tree_entry(f, ix, &p), e, size_t(ix->cmplen)) != 0;
+}
+
+// Gives the entries with key value k the counters 1..n in their order,
+// leaving one counter unused before the first entry whose counter is gap
+// or more (gap 0: after the last), and returns the unused counter: the
+// run can grow again once its last counter reached the maximum, and an
+// entry can go back between two others.
+uint32_t tree_renumber(is_file *f, is_index *ix, const unsigned char *k, uint32_t gap) {
+  std::vector<std::pair<uint32_t, uint32_t>> run;  // counter, record
   is_path p;
   for (bool ok = tree_seek(f, ix, k, ix->keylen, false, &p);
        ok && std::memcmp(tree_entry(f, ix, &p), k, size_t(ix->keylen)) == 0;
-       ok = tree_next(f, ix, &p))
-    recs.push_back(get32(tree_entry(f, ix, &p) + ix->cmplen));
+       ok = tree_next(f, ix, &p)) {
+    const unsigned char *e = tree_entry(f, ix, &p);
+    run.emplace_back(dup_of(ix, e), get32(e + ix->cmplen));
+  }
   unsigned char e[MAX_ENT];
   std::memcpy(e, k, size_t(ix->keylen));
   while (tree_seek(f, ix, k, ix->keylen, false, &p) &&
          std::memcmp(tree_entry(f, ix, &p), k, size_t(ix->keylen)) == 0)
     tree_remove_at(f, ix, &p);
-  for (size_t i = 0; i < recs.size(); i++) {
+  uint32_t next = 1, hole = 0;
+  for (const auto &[dup, r] : run) {
+    if (!hole && gap && dup >= gap) hole = next++;
     if (ix->dupw == 2)
-      put16(e + ix->keylen, uint32_t(i + 1));
+      put16(e + ix->keylen, next);
     else
-      put32(e + ix->keylen, uint32_t(i + 1));
-    put32(e + ix->cmplen, recs[i]);
+      put32(e + ix->keylen, next);
+    put32(e + ix->cmplen, r);
     tree_insert(f, ix, e);
+    next++;
   }
-  return uint32_t(recs.size() + 1);
+  return hole ? hole : next;
 }
 
 // Finds the entry of record r under key value k; p is set to its path.
