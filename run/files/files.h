@@ -59,6 +59,7 @@ enum {
   FE_KEYPART = 64,   // key part error
   FE_CONFLICT = 65,  // conflicting options
   FE_NEEDFILE = 66,  // the operation needs a data file unit
+  FE_PAGER = 67,     // keyboard read while the printer's pager owns the terminal
   FE_NOCURR = 199,   // indexed: a sequential read found no record to move from
 };
 

@@ -34,6 +34,7 @@
 #include "run/numeric/zfmt.h"
 #include "run/numeric/zinlin.h"
 #include "run/startup/settings.h"
+#include "run/terminal/keys.h"
 #include "run/terminal/lp.h"
 #include "run/terminal/screen.h"
 
@@ -435,7 +436,7 @@ static void terminal_input() {
   if (io.plen) zoutnc(reinterpret_cast<const char *>(zat(io.prompt, io.plen)), int(io.plen));
   int n = io_readline(iob.fm_flag);
   if (n < 0) {
-    ioier(FE_IO);
+    ioier(n == KBD_EPAGER ? FE_PAGER : FE_IO);
     return;
   }
   zrfdc = n;

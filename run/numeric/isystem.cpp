@@ -92,6 +92,7 @@ int isys_key(int count) {
   int32_t mode = count ? zppos() : 0;
   if (mode > 1) zraise(ERR_ARGS);
   int c = get_char(mode);
+  if (c == KBD_EPAGER) zrerf = FE_PAGER;  // no key while the pager owns the terminal
   uint8_t b[2] = {uint8_t(c >> 8), uint8_t(c)};
   if (c < 0)
     ia_push_bytes(b, 0);

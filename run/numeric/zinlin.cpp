@@ -31,7 +31,7 @@ int zinlin(int opt) {
       zrlin[n] = 0;
       zrfdp = zrlin;
       zrfdc = 0;
-      return -1;
+      return c;  // KBD_EPAGER when the pager owns the terminal, else -1
     }
     if (c == '\r' || (c == '\n' && !(opt & ZIN_LF))) break;
     if (c == 8 || c == 127 || c == 24) {

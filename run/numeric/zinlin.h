@@ -9,6 +9,7 @@ constexpr int ZIN_KEEPCASE = 4;  // option: letters as typed (else case inverted
 extern char zrlin[ZIN_MAX + 1];  // the line read last, terminated
 
 // Reads a line into zrlin and makes it the record (zrfdp at zrlin, zrfdc
-// its length); returns the length, or -1 (with an empty record) when the
-// keyboard reports an error before the line ends.
+// its length); returns the length, or the keyboard's negative code (with
+// an empty record) when it reports an error before the line ends:
+// KBD_EPAGER while the printer's pager owns the terminal.
 int zinlin(int opt);
