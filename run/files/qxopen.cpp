@@ -113,17 +113,27 @@ int findfile(qxdir *dir) {
   fm_callblock *cb = fm_sel.pclblk;
   if (cb->fm_unit < 0) return FE_NODIR;
   fmfnm(cb);
-  DIR *d = fsys.opendir(vxdirname);
+  // A unit-relative name may hold slashes: the file is then in a folder
+  // below the unit's, where the create puts it (at fullname).
+  char where[VXPATH_MAX + 1];
+  const char *base = vxbasename;
+  if (const char *slash = std::strrchr(vxbasename, '/')) {
+    std::snprintf(where, sizeof where, "%s/%.*s", vxdirname, int(slash - vxbasename), vxbasename);
+    base = slash + 1;
+  } else {
+    std::snprintf(where, sizeof where, "%s", vxdirname);
+  }
+  DIR *d = fsys.opendir(where);
   if (!d)
     return errno == ENOENT || errno == ENOTDIR ? FE_NODIR
            : errno == EACCES                   ? FE_ACCESS
                                                : FE_TOOMANY;
-  size_t bl = std::strlen(vxbasename);
+  size_t bl = std::strlen(base);
   char type = 0;
   char suffix[8] = "";
   int reclen = 0;
   while (struct dirent *de = readdir(d)) {
-    type = entry_type(de->d_name, vxbasename, bl, &reclen);
+    type = entry_type(de->d_name, base, bl, &reclen);
     if (type) {
       if (type == 'S' || type == 'R') std::snprintf(suffix, sizeof suffix, "%s", de->d_name + bl);
       break;

@@ -436,6 +436,40 @@ TEST_F(layer, a_file_without_key_parts_reads_by_record_number) {
   EXPECT_EQ(by_number(9, &d), FE_RNF);
 }
 
+// A unit-relative name with slashes names a file in a folder below the
+// unit's: the open finds it where the create made it, a second create
+// sees it, and it is not the file of the same base name in the unit.
+TEST_F(layer, a_name_with_slashes_is_opened_where_it_was_made) {
+  ASSERT_EQ(mkdir("unit1/sub", 0755), 0);
+  ASSERT_EQ(mkdir("unit1/sub/deep", 0755), 0);
+  ASSERT_EQ(mkdir("alias3/sub", 0755), 0);
+  ASSERT_EQ(make("sub/cust", 4, 6), 0);
+  EXPECT_GT(size_of("unit1/sub/cust.idx"), 0);
+  EXPECT_EQ(make("sub/cust", 4, 6), FE_EXISTS);
+  EXPECT_EQ(create("sub/cust", 'S'), FE_EXISTS);  // the base name is taken there
+  ASSERT_EQ(make("cust", 4, 6), 0);
+  ASSERT_EQ(make("sub/deep/cust", 4, 6), 0);
+  ASSERT_EQ(make("sub/cust", 4, 6, 3), 0);
+  ASSERT_EQ(iopen(1, "sub/cust", 0), 0);
+  ASSERT_EQ(iopen(2, "cust", 0), 0);
+  ASSERT_EQ(iopen(3, "sub/deep/cust", 0), 0);
+  ASSERT_EQ(iopen(4, "sub/cust", 0, 3), 0);
+  ASSERT_EQ(put(1, "K1", "in sub"), 0);
+  ASSERT_EQ(put(3, "K1", "deeper"), 0);
+  ASSERT_EQ(put(4, "K1", "alias"), 0);
+  EXPECT_EQ(data_of(1, "K1"), "in sub");
+  EXPECT_EQ(data_of(2, "K1"), "<" + std::to_string(FE_RNF) + ">");
+  EXPECT_EQ(data_of(3, "K1"), "deeper");
+  EXPECT_EQ(data_of(4, "K1"), "alias ");
+  for (int lfn = 1; lfn <= 4; lfn++) ASSERT_EQ(close(lfn), 0);
+  EXPECT_EQ(iopen(1, "sub/none", 0), FE_NOTFOUND);
+  EXPECT_EQ(iopen(1, "nosub/cust", 0), FE_NODIR);
+  EXPECT_EQ(make("nosub/cust", 4, 6), FE_NODIR);
+  ASSERT_EQ(create("sub/notes", 'S'), 0);  // the other organisations too
+  EXPECT_EQ(size_of("unit1/sub/notes.saa"), 0);
+  EXPECT_EQ(open(1, "sub/notes", 'S', 0), 0);
+}
+
 TEST_F(layer, a_log_that_cannot_be_opened_is_reported) {
   EXPECT_EQ(vxtxlogopen(""), 0);  // none named: no transactions
   EXPECT_EQ(vx_txflag, 0);
