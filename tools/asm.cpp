@@ -24,7 +24,7 @@
 #include <map>
 #include <set>
 
-#include "run/interp/interp.h"
+#include "run/base/interp.h"
 #include "run/interp/opcodes.h"
 #include "tools/pcode.h"
 

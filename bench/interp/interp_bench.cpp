@@ -10,9 +10,9 @@
 #include <ctime>
 #include <string>
 
+#include "run/base/image.h"
+#include "run/config/settings.h"
 #include "run/interp/exec.h"
-#include "run/interp/image.h"
-#include "run/startup/settings.h"
 #include "tests/interp/vm.h"
 
 namespace {

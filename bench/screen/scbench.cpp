@@ -14,7 +14,7 @@
 #include <string>
 
 #include "bench/screen/workload.h"
-#include "run/startup/env.h"
+#include "run/config/env.h"
 #include "run/terminal/kmap.h"
 #include "run/terminal/phys.h"
 #include "run/terminal/screen.h"

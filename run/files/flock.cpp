@@ -10,10 +10,10 @@
 #include <new>
 #include <vector>
 
+#include "run/base/zsmsg.h"
 #include "run/files/fm.h"
 #include "run/files/fsys.h"
-#include "run/files/names.h"
-#include "run/numeric/zsmsg.h"
+#include "run/loader/names.h"
 
 pid_t lk_pid = -1;
 

@@ -12,11 +12,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "run/files/names.h"
+#include "run/base/interp.h"
+#include "run/config/settings.h"
 #include "run/files/qx.h"
 #include "run/files/txlog.h"
-#include "run/interp/interp.h"
-#include "run/startup/settings.h"
+#include "run/loader/names.h"
 
 fm_selection fm_sel;
 

@@ -8,11 +8,11 @@
 #include <ctime>
 #include <initializer_list>
 
+#include "run/base/image.h"
 #include "run/files/fm.h"
 #include "run/files/iohelp.h"
 #include "run/files/iostmt.h"
-#include "run/interp/image.h"
-#include "run/interp/zops.h"
+#include "run/numeric/zops.h"
 
 constexpr int ERR_IOBUSY = 110;  // a statement is using the record buffer
 

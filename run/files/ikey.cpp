@@ -10,14 +10,14 @@
 // The status intrinsic turns record offsets back the same way.
 #include <cstring>
 
+#include "run/base/image.h"
 #include "run/files/fm.h"
 #include "run/files/fstat.h"
 #include "run/files/iohelp.h"
 #include "run/files/iostmt.h"
 #include "run/files/irec.h"
 #include "run/files/qx.h"
-#include "run/interp/image.h"
-#include "run/interp/zops.h"
+#include "run/numeric/zops.h"
 
 constexpr int ERR_IOBUSY = 110;  // a statement is using the record buffer
 

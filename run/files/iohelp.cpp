@@ -9,11 +9,11 @@
 #include <cstring>
 #include <string>
 
+#include "run/base/image.h"
+#include "run/base/runstate.h"
+#include "run/base/zsmsg.h"
 #include "run/files/fsys.h"
-#include "run/interp/image.h"
-#include "run/interp/zops.h"
-#include "run/numeric/zsmsg.h"
-#include "run/startup/startup.h"
+#include "run/numeric/zops.h"
 
 static char utoa_text[8];  // utoa's result
 

@@ -23,20 +23,20 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "run/base/image.h"
+#include "run/config/settings.h"
 #include "run/files/fm.h"
 #include "run/files/iohelp.h"
 #include "run/files/irec.h"
 #include "run/files/txlog.h"
-#include "run/interp/image.h"
-#include "run/interp/zops.h"
 #include "run/interp/zreport.h"
 #include "run/numeric/zconv.h"
 #include "run/numeric/zfmt.h"
-#include "run/numeric/zinlin.h"
-#include "run/startup/settings.h"
+#include "run/numeric/zops.h"
 #include "run/terminal/keys.h"
 #include "run/terminal/lp.h"
 #include "run/terminal/screen.h"
+#include "run/terminal/zinlin.h"
 
 fm_callblock iob;
 uint8_t iobuf[IOBUF_SIZE];

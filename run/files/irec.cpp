@@ -28,12 +28,12 @@
 #include <new>
 #include <vector>
 
+#include "run/base/zsmsg.h"
 #include "run/files/flock.h"
 #include "run/files/fm.h"
 #include "run/files/irec.h"
 #include "run/files/qx.h"
 #include "run/files/txlog.h"
-#include "run/numeric/zsmsg.h"
 
 int iread_note;
 

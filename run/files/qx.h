@@ -55,6 +55,11 @@ int fm_isam_error(int iserr);
 // The held record lock of the selected entry is given up.
 void fm_release_held();
 
+// Builds the names of the request's file: vxdirname and vxbasename from
+// fm_filename and fm_unit, then fullname = vxdirname/vxbasename.  Frees
+// the request's name and clears it.
+void fmfnm(fm_callblock *cb);
+
 // --- record routines ---------------------------------------------------------
 void rread(oftentry *e, fm_callblock *cb);  // relative, rrec.cpp
 void rwrite(oftentry *e, fm_callblock *cb);

@@ -14,9 +14,9 @@
 #include "run/files/fsys.h"
 #include "run/files/iohelp.h"
 #include "run/files/irec.h"
-#include "run/files/names.h"
 #include "run/files/qx.h"
 #include "run/files/txlog.h"
+#include "run/loader/names.h"
 
 int fm_isam_error(int iserr) {
   switch (iserr) {

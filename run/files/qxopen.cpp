@@ -27,15 +27,15 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "run/base/zsmsg.h"
+#include "run/config/settings.h"
 #include "run/files/flock.h"
 #include "run/files/fm.h"
 #include "run/files/fsys.h"
 #include "run/files/iohelp.h"
-#include "run/files/names.h"
 #include "run/files/qx.h"
 #include "run/files/txlog.h"
-#include "run/numeric/zsmsg.h"
-#include "run/startup/settings.h"
+#include "run/loader/names.h"
 
 enum { OF_WRITE = 1, OF_APPEND = 2, OF_TRUNC = 4 };  // system open
 enum { NO_READ = 1, NO_WRITE = 2 };                  // forbidden operations
@@ -443,4 +443,12 @@ void qxopen() {
     setup_indexed();
   else
     setup_plain(how);
+}
+
+void fmfnm(fm_callblock *cb) {
+  const char *name = cb->fm_filename ? cb->fm_filename : "";
+  fmbuildnm(name, unsigned(cb->fm_unit), 0);
+  std::free(cb->fm_filename);
+  cb->fm_filename = nullptr;
+  std::snprintf(fullname, sizeof fullname, "%s/%s", vxdirname, vxbasename);
 }

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "isam/isam.h"
+#include "run/base/zsmsg.h"
 #include "run/files/irec.h"
-#include "run/numeric/zsmsg.h"
 
 int vx_txflag;
 

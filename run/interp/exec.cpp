@@ -15,10 +15,11 @@
 #include <cstring>
 #include <utility>
 
-#include "run/files/zioc.h"
+#include "run/base/runstate.h"
+#include "run/base/zsmsg.h"
+#include "run/config/settings.h"
 #include "run/interp/zblock.h"
 #include "run/interp/zhooks.h"
-#include "run/interp/zops.h"
 #include "run/interp/zproc.h"
 #include "run/interp/zreport.h"
 #include "run/interp/zvstk.h"
@@ -26,10 +27,7 @@
 #include "run/numeric/zconv.h"
 #include "run/numeric/zmath.h"
 #include "run/numeric/zmathw.h"
-#include "run/numeric/zsmsg.h"
-#include "run/startup/settings.h"
-#include "run/startup/startup.h"
-#include "run/terminal/screen.h"
+#include "run/numeric/zops.h"
 
 namespace {
 
@@ -492,10 +490,10 @@ bool op_call() {
 // the program stops: screen, monitor heads, saved programs and all I/O
 // are released
 bool mach_stop() {
-  zflush(1);
-  sc_cleanup();
+  zh_flush(1);
+  zh_screen_cleanup();
   zh_stop_cleanup();
-  zioc();
+  zh_close_all();
   if (!nonstop) zsmsg("\r\nSTOP\r\n");
   zx.result = 0;
   return true;
@@ -693,7 +691,7 @@ int run_loop() {
         spill();
         zraise(ERR_BREAK);
       }
-    if (zfl_pcnt > 0 && --zfl_pcnt == 0) zflush(0);
+    if (zfl_pcnt > 0 && --zfl_pcnt == 0) zh_flush(0);
     zcod = uint8_t(zfetch());
     if (ztab[zcod]()) return zx.result;
     if constexpr (BUDGET)

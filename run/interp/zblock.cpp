@@ -24,11 +24,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "run/interp/image.h"
-#include "run/interp/zops.h"
+#include "run/base/image.h"
+#include "run/base/runstate.h"
 #include "run/interp/zvstk.h"
 #include "run/numeric/zmath.h"
-#include "run/startup/startup.h"
+#include "run/numeric/zops.h"
 
 bool zb_target;
 

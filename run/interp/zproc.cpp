@@ -11,12 +11,11 @@
 
 #include <cstring>
 
-#include "run/interp/image.h"
-#include "run/interp/zops.h"
+#include "run/base/image.h"
 #include "run/loader/debuginfo.h"
-#include "run/loader/monitor.h"
 #include "run/loader/zcall.h"
 #include "run/loader/zload.h"
+#include "run/numeric/zops.h"
 
 int zx_stepping_mode;
 

@@ -21,18 +21,15 @@
 #include <string>
 
 #include "isam/isam.h"
-#include "run/files/names.h"
-#include "run/files/iostmt.h"
-#include "run/files/zioc.h"
-#include "run/interp/image.h"
+#include "run/base/image.h"
+#include "run/base/zsmsg.h"
+#include "run/config/env.h"
+#include "run/config/settings.h"
+#include "run/interp/zhooks.h"
 #include "run/loader/debuginfo.h"
-#include "run/loader/monitor.h"
+#include "run/loader/names.h"
 #include "run/loader/zcall.h"
 #include "run/loader/zload.h"
-#include "run/numeric/zsmsg.h"
-#include "run/startup/env.h"
-#include "run/startup/settings.h"
-#include "run/terminal/screen.h"
 
 uint32_t erraddr;
 char err_msg_last[ERRMSG_LEN];
@@ -88,7 +85,7 @@ static bool write_log(const std::string &line) {
   umask(old);
   if (fd < 0) return false;
   bool ok = write(fd, line.data(), line.size()) == ssize_t(line.size());
-  display_hierarchy(fd);
+  zh_hierarchy(fd);
   (void)!write(fd, "\n", 1);
   close(fd);
   return ok;
@@ -122,23 +119,23 @@ static int report(std::string msg, bool is_error) {
   }
   if (is_error) std::snprintf(err_msg_last, sizeof err_msg_last, "%s", kept.c_str());
   if (is_error && start_error_program()) return -1;
-  sc_control("\x1b\x14", 3);
+  zh_screen_control("\x1b\x14", 3);
   zsmsg("\r\n");
   zsmsg(msg.c_str());
-  sc_control("\x1b\x1e", 2);
-  zflush(1);
+  zh_screen_control("\x1b\x1e", 2);
+  zh_flush(1);
   return zerrn ? zerrn : 256;
 }
 
 int zerror_recover(int number, int stepping) {
   zerrn = number & 255;
   spsssw = 0;
-  io_abandon();
+  zh_io_abandon();
   if (trap(stepping)) return -1;
   zinfo_save();
-  sc_cleanup();
+  zh_screen_cleanup();
   zcleanup();
-  zioc();
+  zh_close_all();
   std::string msg = "ERROR " + std::to_string(zerrn);
   if (errfile[0]) {
     msg += " (";

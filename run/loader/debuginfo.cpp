@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <new>
 
-#include "run/numeric/zsmsg.h"
-#include "run/startup/startup.h"
+#include "run/base/runstate.h"
+#include "run/base/zsmsg.h"
 
 zdebug_state zdebug = {0, 0, {}, {}, -1};
 int debugging;

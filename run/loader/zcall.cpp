@@ -18,7 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "run/interp/image.h"
+#include "run/base/image.h"
 #include "run/loader/debuginfo.h"
 
 zcall_state zc;

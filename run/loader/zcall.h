@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <span>
 
-#include "run/interp/interp.h"
+#include "run/base/interp.h"
 
 // One saved caller.
 struct zload_rec {

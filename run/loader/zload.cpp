@@ -13,12 +13,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "run/files/fbuf.h"
-#include "run/files/names.h"
-#include "run/interp/image.h"
+#include "run/base/image.h"
+#include "run/base/zsmsg.h"
+#include "run/config/settings.h"
 #include "run/loader/debuginfo.h"
-#include "run/numeric/zsmsg.h"
-#include "run/startup/settings.h"
+#include "run/loader/fbuf.h"
+#include "run/loader/names.h"
 
 zloader_state zl;
 
@@ -264,4 +264,15 @@ int zload(const char *np, unsigned unit, int npl, int isRchain) {
   ::close(fd);
   fbend();
   return r;
+}
+
+void nofind(int error, const char *pname) {
+  char text[600];
+  if (error == 9)
+    std::snprintf(text, sizeof text, "%s: FILE NOT FOUND\r\n", pname);
+  else if (error == 154)
+    std::snprintf(text, sizeof text, "%s: INSUFFICIENT COMMON\r\n", pname);
+  else
+    std::snprintf(text, sizeof text, "%s: FATAL LOADER ERROR %d\r\n", pname, error);
+  zsmsg(text);
 }

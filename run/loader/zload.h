@@ -51,3 +51,6 @@ extern zloader_state zl;
 // unit; isRchain looks in the return-chain directory first.  Returns
 // ZL_OK or a loader result; errfile names the path tried last on failure.
 int zload(const char *np, unsigned unit, int npl, int isRchain);
+
+// Writes the load-failure message for loader result error.
+void nofind(int error, const char *pname);

@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-#include "run/startup/settings.h"
+#include "run/config/settings.h"
 
 char *fsns;
 unsigned fsnl;

@@ -17,7 +17,7 @@
 
 #include <cstring>
 
-#include "run/interp/interp.h"
+#include "run/base/interp.h"
 #include "run/numeric/zconv.h"
 #include "run/numeric/zmathw.h"
 

@@ -13,10 +13,10 @@
 
 #include <cstring>
 
-#include "run/interp/image.h"
-#include "run/interp/zops.h"
+#include "run/base/image.h"
 #include "run/numeric/zconv.h"
 #include "run/numeric/zmathw.h"
+#include "run/numeric/zops.h"
 
 const char *zrfsp;
 unsigned zrfsc;

@@ -24,10 +24,10 @@
 
 #include <cstring>
 
-#include "run/interp/interp.h"
+#include "run/base/interp.h"
+#include "run/base/runstate.h"
+#include "run/base/zsmsg.h"
 #include "run/numeric/zmathw.h"
-#include "run/numeric/zsmsg.h"
-#include "run/startup/startup.h"
 
 namespace zmw {
 

@@ -26,7 +26,7 @@
 #include <cstring>
 #include <vector>
 
-#include "run/startup/startup.h"
+#include "run/base/runstate.h"
 
 zre_state zre;
 

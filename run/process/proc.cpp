@@ -18,12 +18,12 @@
 #include <csignal>
 #include <cstring>
 
-#include "run/process/conc.h"
+#include "run/base/runstate.h"
 #include "run/process/oscall.h"
-#include "run/startup/startup.h"
-#include "run/terminal/screen.h"
 
 proc_table proc_tab;
+void (*proc_flush_hook)() = nullptr;
+void (*proc_exit_hook)(pid_t pid, int status) = nullptr;
 
 static void free_slot(int i) {
   proc_tab.zmmd[i] = 0;
@@ -130,7 +130,7 @@ static void store_status(pid_t pid, int status) {
       proc_tab.zmst[i] = status;
       return;
     }
-  conc_note_exit(pid, status);
+  if (proc_exit_hook) proc_exit_hook(pid, status);
 }
 
 // Waits for any child, with the interrupt and quit signals ignored so that
@@ -196,7 +196,7 @@ void proc_end_all() {
 }
 
 [[noreturn]] void child_abort(const char *prog) {
-  zflush(1);
+  if (proc_flush_hook) proc_flush_hook();
   static const char head[] = "\a\r\n--- RUN: ", tail[] = " not executable ---\r\n\a";
   ssize_t w = write(2, head, sizeof head - 1);
   if (prog) w = write(2, prog, std::strlen(prog));

@@ -55,6 +55,12 @@ int proc_wait(int slot);
 int proc_close_input(int slot);
 // Ends every slot in use without waiting (exit processing).
 void proc_end_all();
+// Set by the screen layer: writing out what the screen holds before a
+// child takes the terminal over, and the status of a collected child that
+// is in no slot (the concurrent run).  Null: nothing to flush, the status
+// is dropped.
+extern void (*proc_flush_hook)();
+extern void (*proc_exit_hook)(pid_t pid, int status);
 // Closes every descriptor from 3 up (in a child before it starts a
 // program).
 void proc_close_from3();

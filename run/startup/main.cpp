@@ -1,5 +1,5 @@
 // main.cpp: the entry of run: start-up, then the command monitor.
-#include "run/loader/monitor.h"
+#include "run/monitor/monitor.h"
 #include "run/startup/startup.h"
 
 int main(int argc, char **argv) {

@@ -1,28 +1,14 @@
-// signals.cpp: signal dispositions of run and the switches around child
-// processes that take over the terminal.  The handlers only set flags,
-// except sigexit, which ends the process at once.
-#include <fcntl.h>
-#include <unistd.h>
+// signals.cpp: the signal handlers of run and the break disposition.  The
+// handlers only set flags, except sigexit, which ends the process at once.
+// The switches around child processes are in run/terminal/tty.cpp.
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 
-#include "run/numeric/zsmsg.h"
-#include "run/process/conc.h"
+#include "run/base/zsmsg.h"
 #include "run/startup/startup.h"
 
-volatile sig_atomic_t zresc;
 volatile sig_atomic_t time_out;
-void (*brkhandler)(int) = SIG_IGN;
-
-void (*vx_signal(int sig, void (*handler)(int)))(int) {
-  struct sigaction sa = {}, old = {};
-  sa.sa_handler = handler;
-  sigemptyset(&sa.sa_mask);
-  sa.sa_flags = 0;  // no SA_RESTART: a keyboard read must see the alarm
-  if (sigaction(sig, &sa, &old) < 0) return SIG_ERR;
-  return old.sa_handler;
-}
 
 void codesc(int) {
   int saved = errno;
@@ -55,21 +41,4 @@ void set_brkhandler() {
     msg_count++;
     exitrun();
   }
-}
-
-void ignore_signals() {
-  vx_signal(SIGINT, SIG_IGN);
-  vx_signal(SIGQUIT, SIG_IGN);
-}
-
-void son_settings() {
-  settty(1, ioctl_fd);
-  ignore_signals();
-}
-
-void run_settings() {
-  settty(0, ioctl_fd);
-  vx_signal(SIGINT, brkhandler);
-  fcntl(0, F_SETFL, stdin_flag);
-  start_concurrent();
 }

@@ -1,6 +1,5 @@
 // startup.cpp: the start-up sequence of run, the sizing of the memory
-// image and the exit paths.  Owns the process-wide values of start-up
-// (argvector, is_RUN, msg_count, stdin_flag, ioctl_fd, progunit).
+// image and the exit paths.
 //
 // init, in this order:
 //   1 program mode, break flag clear      9  capabilities, key table,
@@ -25,26 +24,19 @@
 #include <ctime>
 
 #include "isam/isam.h"
-#include "run/files/names.h"
+#include "run/base/image.h"
+#include "run/base/zsmsg.h"
+#include "run/config/env.h"
+#include "run/config/settings.h"
 #include "run/files/txlog.h"
 #include "run/files/zioc.h"
-#include "run/interp/image.h"
-#include "run/numeric/zsmsg.h"
-#include "run/process/conc.h"
+#include "run/intrin/wiz.h"
+#include "run/loader/names.h"
 #include "run/process/proc.h"
-#include "run/process/wiz.h"
-#include "run/startup/env.h"
-#include "run/startup/settings.h"
+#include "run/terminal/conc.h"
 #include "run/terminal/keys.h"
 #include "run/terminal/screen.h"
 #include "run/terminal/tcap.h"
-
-char **argvector;
-int is_RUN;
-int msg_count;
-int stdin_flag;
-int ioctl_fd = 0;
-int progunit;
 
 // writes a start-up message that ends the process
 [[noreturn]] static void fatal(const char *text) {
@@ -104,6 +96,7 @@ static void pause_for_messages() {
 }
 
 void init(int argc, char **argv) {
+  run_hooks();
   settty(0, ioctl_fd);
   zresc = 0;
   const char *name = invocation_name(argc > 0 ? argv[0] : nullptr);
@@ -134,33 +127,19 @@ void init(int argc, char **argv) {
   pause_for_messages();
 }
 
-void nofind(int error, const char *pname) {
-  char text[600];
-  if (error == 9)
-    std::snprintf(text, sizeof text, "%s: FILE NOT FOUND\r\n", pname);
-  else if (error == 154)
-    std::snprintf(text, sizeof text, "%s: INSUFFICIENT COMMON\r\n", pname);
-  else
-    std::snprintf(text, sizeof text, "%s: FATAL LOADER ERROR %d\r\n", pname, error);
-  zsmsg(text);
-}
-
-void exitr2(int code) {
+// the exit paths, installed by run_hooks
+[[noreturn]] void exit_restore(int code) {
   sc_reset();
   fcntl(0, F_SETFL, stdin_flag & ~O_NONBLOCK);
   settty(1, ioctl_fd);
   _exit(code & 255);
 }
 
-void exitr3(int code) {
+[[noreturn]] void exit_release(int code) {
   zioc();
   kbd_playback(-1, 0);  // the keystroke pipes' commands are waited for
   kbd_capture(-1, 0);
   proc_end_all();
   zcblogout();
   exitr2(code);
-}
-
-void exitrun() {
-  exitr3(255);
 }

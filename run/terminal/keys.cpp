@@ -35,16 +35,16 @@
 
 #include <term.h>
 
-#include "run/numeric/zsmsg.h"
-#include "run/process/conc.h"
+#include "run/base/zsmsg.h"
+#include "run/config/env.h"
+#include "run/config/settings.h"
 #include "run/process/proc.h"
-#include "run/startup/env.h"
-#include "run/startup/settings.h"
-#include "run/startup/startup.h"
+#include "run/terminal/conc.h"
 #include "run/terminal/kmap.h"
 #include "run/terminal/lp.h"
 #include "run/terminal/screen.h"
 #include "run/terminal/tcap.h"
+#include "run/terminal/tty.h"
 
 constinit kbd_data kbd{};
 volatile sig_atomic_t kbd_quit_seen;

@@ -35,9 +35,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "run/numeric/zsmsg.h"
-#include "run/startup/startup.h"
+#include "run/base/zsmsg.h"
 #include "run/terminal/keys.h"
+#include "run/terminal/tty.h"
 
 static constexpr std::array<uint8_t, 256> identity() {
   std::array<uint8_t, 256> t = {};

@@ -28,11 +28,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
-#include "run/startup/defaults.h"
-#include "run/startup/lptab.h"
-#include "run/startup/settings.h"
-#include "run/startup/startup.h"
+#include "run/base/runstate.h"
+#include "run/base/zsmsg.h"
+#include "run/config/defaults.h"
+#include "run/config/lptab.h"
+#include "run/config/settings.h"
 #include "run/terminal/kmap.h"
 #include "run/terminal/lpterm.h"
 
@@ -507,4 +509,18 @@ int lcap_attr(const lp_info *r, int letter) {
     if (static_cast<unsigned char>(r->eff_list[i]) == letter)
       return r->eff[LCAP_FIXED + i] ? LCAP_FIXED + i : -1;
   return -1;
+}
+
+const char *lcap_map_block() {
+  if (table_out_p == table_out) {
+    auto *copy = new (std::nothrow) uint8_t[257];
+    if (!copy) {
+      zsmsg("OUT OF MEMORY\r\n");
+      msg_count++;
+      exitrun();
+    }
+    std::memcpy(copy, table_out, 257);
+    table_out_p = copy;
+  }
+  return lcap_init(-1);
 }

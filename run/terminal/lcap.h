@@ -41,6 +41,10 @@ struct lp_info {
 // slot -1.  Returns the line it stopped on when that line begins "))",
 // else null (end of the file).  Errors are reported and end the entry.
 const char *lcap_init(int slot);
+// The terminal's "MAP=" block of the defaults file, the "MAP=" line being
+// the next to read: the output map gets a copy of its own first, then
+// lcap_init(-1) parses the block.
+const char *lcap_map_block();
 // Printer slot to shares slot from's record.
 void lcap_copy(int from, int to);
 // 1 when slot has a record, else 0.

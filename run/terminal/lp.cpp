@@ -23,13 +23,13 @@
 #include <cstring>
 #include <string>
 
-#include "run/files/names.h"
-#include "run/numeric/zsmsg.h"
+#include "run/base/zsmsg.h"
+#include "run/config/settings.h"
+#include "run/loader/names.h"
 #include "run/process/proc.h"
-#include "run/startup/settings.h"
-#include "run/startup/startup.h"
 #include "run/terminal/lpterm.h"
 #include "run/terminal/screen.h"
+#include "run/terminal/tty.h"
 
 int zprlck;
 int zrrmp;

@@ -23,8 +23,8 @@
 #include <cstring>
 #include <string>
 
-#include "run/startup/lptab.h"
-#include "run/startup/settings.h"
+#include "run/config/lptab.h"
+#include "run/config/settings.h"
 #include "run/terminal/kmap.h"
 #include "run/terminal/lcap.h"
 #include "run/terminal/lp.h"

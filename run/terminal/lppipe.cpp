@@ -11,8 +11,8 @@
 #include <unistd.h>
 
 #include "run/process/proc.h"
-#include "run/startup/startup.h"
 #include "run/terminal/lp.h"
+#include "run/terminal/tty.h"
 
 namespace {
 

@@ -32,11 +32,11 @@
 #include <cstring>
 #include <ctime>
 
-#include "run/interp/interp.h"
-#include "run/startup/startup.h"
+#include "run/base/interp.h"
 #include "run/terminal/kmap.h"
 #include "run/terminal/scint.h"
 #include "run/terminal/tcap.h"
+#include "run/terminal/tty.h"
 
 struct phys_out {
   char buf[ZMAX];        // zbuf

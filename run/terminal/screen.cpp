@@ -25,8 +25,8 @@
 #include <unistd.h>
 #include <cerrno>
 
-#include "run/startup/env.h"
-#include "run/startup/settings.h"
+#include "run/config/env.h"
+#include "run/config/settings.h"
 #include "run/terminal/phys.h"
 #include "run/terminal/scint.h"
 #include "run/terminal/tcap.h"

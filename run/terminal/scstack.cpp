@@ -15,13 +15,13 @@
 #include <cstring>
 #include <ctime>
 
-#include "run/interp/interp.h"
-#include "run/numeric/zsmsg.h"
-#include "run/startup/settings.h"
-#include "run/startup/startup.h"
+#include "run/base/interp.h"
+#include "run/base/zsmsg.h"
+#include "run/config/settings.h"
 #include "run/terminal/phys.h"
 #include "run/terminal/scint.h"
 #include "run/terminal/tcap.h"
+#include "run/terminal/tty.h"
 
 constexpr int POOL_MAX = 16;  // VXSCREEN above this fails the set-up
 

@@ -24,12 +24,12 @@
 #include <cstring>
 #include <string>
 
-#include "run/numeric/zsmsg.h"
-#include "run/startup/env.h"
-#include "run/startup/settings.h"
-#include "run/startup/startup.h"
+#include "run/base/zsmsg.h"
+#include "run/config/env.h"
+#include "run/config/settings.h"
 #include "run/terminal/keys.h"
 #include "run/terminal/phys.h"
+#include "run/terminal/tty.h"
 
 unsigned ztc_ospeed;
 uint8_t cf_code[CF_SIZE];

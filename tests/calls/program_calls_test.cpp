@@ -11,13 +11,14 @@
 #include <cstring>
 #include <string>
 
+#include "run/base/image.h"
+#include "run/config/settings.h"
 #include "run/interp/exec.h"
-#include "run/interp/image.h"
 #include "run/interp/zreport.h"
 #include "run/loader/zcall.h"
 #include "run/loader/zload.h"
 #include "run/numeric/zconv.h"
-#include "run/startup/settings.h"
+#include "run/startup/startup.h"
 #include "tools/asm.h"
 
 namespace {
@@ -26,6 +27,7 @@ struct calls : ::testing::TestWithParam<int> {
   std::string dir;
 
   void SetUp() override {
+    run_hooks();  // the intrinsics, the I/O statements and the log's hierarchy
     nonstop = 1;  // no "STOP" line on standard output
     char name[] = "/tmp/quillon-calls-XXXXXX";
     ASSERT_NE(mkdtemp(name), nullptr);

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "run/interp/image.h"
+#include "run/base/image.h"
 #include "run/loader/zcall.h"
 
 namespace {

@@ -12,13 +12,14 @@
 #include <functional>
 #include <sstream>
 
+#include "run/config/env.h"
+#include "run/config/settings.h"
 #include "run/files/flock.h"
 #include "run/files/fm.h"
 #include "run/files/fsys.h"
 #include "run/files/iostmt.h"
 #include "run/files/txlog.h"
-#include "run/startup/env.h"
-#include "run/startup/settings.h"
+#include "run/startup/startup.h"
 
 extern char **environ;
 
@@ -38,6 +39,7 @@ void files_fixture::SetUp() {
   env_reset_for_test(env_ptrs.data());
   char arg0[] = "run";
   char *args[] = {arg0, nullptr};
+  run_hooks();
   ASSERT_EQ(env_init(1, args), 0);
   ASSERT_EQ(oftable_len, 8);
   fsys_reset();

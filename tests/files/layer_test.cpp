@@ -13,16 +13,16 @@
 #include <cerrno>
 #include <cstring>
 
-#include "run/files/fbuf.h"
+#include "run/base/interp.h"
+#include "run/config/settings.h"
 #include "run/files/flock.h"
 #include "run/files/fm.h"
 #include "run/files/fsys.h"
 #include "run/files/iohelp.h"
 #include "run/files/iostmt.h"
-#include "run/files/names.h"
 #include "run/files/txlog.h"
-#include "run/interp/interp.h"
-#include "run/startup/settings.h"
+#include "run/loader/fbuf.h"
+#include "run/loader/names.h"
 #include "tests/files/files_fixture.h"
 
 namespace {

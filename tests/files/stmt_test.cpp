@@ -10,17 +10,17 @@
 #include <cstring>
 #include <string>
 
+#include "run/base/image.h"
+#include "run/config/settings.h"
 #include "run/files/fm.h"
 #include "run/files/fstat.h"
 #include "run/files/iostmt.h"
 #include "run/interp/exec.h"
-#include "run/interp/image.h"
-#include "run/interp/zops.h"
 #include "run/interp/zreport.h"
 #include "run/loader/zcall.h"
 #include "run/loader/zload.h"
 #include "run/numeric/zconv.h"
-#include "run/startup/settings.h"
+#include "run/numeric/zops.h"
 #include "tests/files/files_fixture.h"
 #include "tools/asm.h"
 

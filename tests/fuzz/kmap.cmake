@@ -1,10 +1,7 @@
 # Keyboard maps: arbitrary bytes as the VXMAP file.  The reader is
 # compiled into the target itself, so that libFuzzer sees its coverage
 # (the libraries are not instrumented).
-find_package(PkgConfig REQUIRED)
-pkg_check_modules(NCURSES REQUIRED IMPORTED_TARGET ncurses)
 quillon_fuzz(kmap_reader_fuzz
              SOURCES ${PROJECT_SOURCE_DIR}/tests/kmap/kmap_fuzz.cpp
                      ${PROJECT_SOURCE_DIR}/run/terminal/kmap.cpp
-             LIBS run_startup run_loader run_interp run_numeric run_terminal run_process
-                  run_files isam PkgConfig::NCURSES)
+             LIBS run_startup)

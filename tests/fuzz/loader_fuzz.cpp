@@ -9,10 +9,10 @@
 #include <cstdio>
 #include <string>
 
-#include "run/interp/image.h"
+#include "run/base/image.h"
+#include "run/config/settings.h"
 #include "run/loader/debuginfo.h"
 #include "run/loader/zload.h"
-#include "run/startup/settings.h"
 
 static int memfd = -1;
 static std::string path;

@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "run/base/zsmsg.h"
 #include "run/files/fm.h"
 #include "run/files/txlog.h"
-#include "run/numeric/zsmsg.h"
 
 static std::string messages;
 

@@ -7,18 +7,18 @@
 #include <cstring>
 #include <string>
 
+#include "run/base/image.h"
+#include "run/config/settings.h"
 #include "run/files/fm.h"
 #include "run/files/fstat.h"
 #include "run/files/iostmt.h"
 #include "run/files/txlog.h"
 #include "run/interp/exec.h"
-#include "run/interp/image.h"
-#include "run/interp/zops.h"
 #include "run/interp/zreport.h"
 #include "run/loader/zcall.h"
 #include "run/loader/zload.h"
 #include "run/numeric/zconv.h"
-#include "run/startup/settings.h"
+#include "run/numeric/zops.h"
 #include "tests/idx/idx_fixture.h"
 #include "tools/asm.h"
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "run/interp/image.h"
+#include "run/base/image.h"
 #include "run/loader/zload.h"
 #include "tools/asm.h"
 

@@ -10,10 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "run/base/image.h"
+#include "run/config/settings.h"
 #include "run/interp/exec.h"
-#include "run/interp/image.h"
-#include "run/interp/zops.h"
-#include "run/startup/settings.h"
+#include "run/numeric/zops.h"
+#include "run/startup/startup.h"
 #include "tests/interp/asmrun.h"
 #include "tests/interp/vm.h"
 
@@ -30,7 +31,10 @@ struct outcome {
 
 struct cache : ::testing::TestWithParam<int> {
   asm_program prog;
-  void SetUp() override { nonstop = 1; }
+  void SetUp() override {
+    run_hooks();
+    nonstop = 1;
+  }
   void TearDown() override {
     zx_budget_for_test(0);
     zx_plain_for_test(false);

@@ -7,11 +7,11 @@
 #include <csignal>
 #include <cstring>
 
+#include "run/base/image.h"
+#include "run/config/settings.h"
 #include "run/interp/exec.h"
-#include "run/interp/image.h"
 #include "run/interp/opcodes.h"
-#include "run/interp/zops.h"
-#include "run/startup/settings.h"
+#include "run/numeric/zops.h"
 #include "run/startup/startup.h"
 #include "tests/interp/vm.h"
 

@@ -24,16 +24,17 @@
 #include <string>
 #include <vector>
 
+#include "run/base/image.h"
+#include "run/config/settings.h"
 #include "run/files/files.h"
 #include "run/files/fsys.h"
 #include "run/files/iostmt.h"
 #include "run/files/zioc.h"
 #include "run/interp/exec.h"
-#include "run/interp/image.h"
+#include "run/intrin/intr.h"
 #include "run/loader/zload.h"
-#include "run/numeric/intr.h"
-#include "run/numeric/zinlin.h"
-#include "run/startup/settings.h"
+#include "run/startup/startup.h"
+#include "run/terminal/zinlin.h"
 
 namespace {
 
@@ -187,6 +188,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   if (fd < 0) return 1;
   close(fd);
   path = name;
+  run_hooks();
   nonstop = 1;
   zx_budget_for_test(5000);
   int null = open("/dev/null", O_RDWR);  // error reports go nowhere, INPUT reads nothing

@@ -5,9 +5,10 @@
 
 #include <string>
 
+#include "run/base/image.h"
+#include "run/config/settings.h"
 #include "run/interp/exec.h"
-#include "run/interp/image.h"
-#include "run/startup/settings.h"
+#include "run/startup/startup.h"
 #include "tests/interp/asmrun.h"
 #include "tests/interp/vm.h"
 
@@ -15,7 +16,10 @@ namespace {
 
 struct program : ::testing::TestWithParam<int> {
   asm_program prog;
-  void SetUp() override { nonstop = 1; }
+  void SetUp() override {
+    run_hooks();
+    nonstop = 1;
+  }
   void TearDown() override {
     zimage_free_for_test();
     setPcodeVersion(PCODE16BIT);

@@ -4,9 +4,10 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "run/interp/image.h"
-#include "run/interp/zops.h"
+#include "run/base/image.h"
 #include "run/numeric/zconv.h"
+#include "run/numeric/zops.h"
+#include "run/startup/startup.h"
 
 static int alen_of(int pcode) {
   return pcode == 130 ? 3 : 2;
@@ -96,6 +97,7 @@ void vm_prog::slit(const std::string &s) {
 }
 
 void vm_load(const vm_prog &p) {
+  run_hooks();
   if (zimage_alloc(300, 1, 0) != ZALLOC_OK) throw std::runtime_error("vm: no image");
   setPcodeVersion(p.pcode);
   uint32_t a = uint32_t(zw.adr_len), base = zm.zrbas;

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "run/config/settings.h"
 #include "run/numeric/zconv.h"
-#include "run/startup/settings.h"
 
 namespace {
 

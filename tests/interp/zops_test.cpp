@@ -4,8 +4,8 @@
 #include <climits>
 #include <cstring>
 
-#include "run/interp/image.h"
-#include "run/interp/zops.h"
+#include "run/base/image.h"
+#include "run/numeric/zops.h"
 #include "tests/interp/vm.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "run/numeric/zsmsg.h"
+#include "run/base/zsmsg.h"
 #include "run/startup/startup.h"
 #include "run/terminal/keys.h"
 #include "run/terminal/kmap.h"

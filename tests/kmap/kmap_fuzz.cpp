@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "run/numeric/zsmsg.h"
+#include "run/base/zsmsg.h"
 #include "run/terminal/keys.h"
 #include "run/terminal/kmap.h"
 

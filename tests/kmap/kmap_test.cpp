@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "run/numeric/zsmsg.h"
+#include "run/base/zsmsg.h"
 #include "run/startup/startup.h"
 #include "run/terminal/keys.h"
 #include "run/terminal/kmap.h"

@@ -13,13 +13,14 @@
 #include <string>
 #include <vector>
 
-#include "run/files/fbuf.h"
-#include "run/files/names.h"
-#include "run/interp/image.h"
+#include "run/base/image.h"
+#include "run/config/env.h"
+#include "run/config/settings.h"
 #include "run/loader/debuginfo.h"
+#include "run/loader/fbuf.h"
+#include "run/loader/names.h"
 #include "run/loader/zload.h"
-#include "run/startup/env.h"
-#include "run/startup/settings.h"
+#include "run/startup/startup.h"
 
 extern char **environ;
 
@@ -431,6 +432,7 @@ TEST_F(loader_fixture, unit_relative_names_aliases_and_return_chain_directory) {
   env_reset_for_test(env_ptrs.data());
   char arg0[] = "run";
   char *args[] = {arg0, nullptr};
+  run_hooks();
   ASSERT_EQ(env_init(1, args), 0);
   zl.pcodeVersion = PCODE_NONE;
   EXPECT_EQ(zload("menu", 8, 255, 0), ZL_OK);

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "run/interp/image.h"
+#include "run/base/image.h"
+#include "run/config/settings.h"
 #include "run/loader/debuginfo.h"
 #include "run/loader/zload.h"
-#include "run/startup/settings.h"
 #include "tools/asm.h"
 #include "tools/dis.h"
 #include "tools/pcode.h"

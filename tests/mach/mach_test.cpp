@@ -14,9 +14,9 @@
 #include <variant>
 #include <vector>
 
-#include "run/interp/image.h"
-#include "run/interp/mach.h"
-#include "run/interp/zops.h"
+#include "run/base/image.h"
+#include "run/intrin/mach.h"
+#include "run/numeric/zops.h"
 #include "run/process/oscall.h"
 #include "run/process/proc.h"
 #include "tests/interp/vm.h"

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "run/numeric/zfmt.h"
-#include "run/numeric/zinlin.h"
 #include "run/terminal/keys.h"
 #include "run/terminal/lp.h"
+#include "run/terminal/zinlin.h"
 
 namespace {
 

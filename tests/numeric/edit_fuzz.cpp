@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "run/interp/interp.h"
+#include "run/base/interp.h"
 #include "run/numeric/zconv.h"
 #include "run/numeric/zedit.h"
 

@@ -7,15 +7,16 @@
 #include <cstdlib>
 #include <string>
 
+#include "run/base/image.h"
+#include "run/config/env.h"
+#include "run/config/settings.h"
 #include "run/files/flock.h"
 #include "run/files/iostmt.h"
 #include "run/interp/exec.h"
-#include "run/interp/image.h"
 #include "run/interp/zreport.h"
-#include "run/numeric/isystem.h"
-#include "run/numeric/zsubr.h"
-#include "run/startup/env.h"
-#include "run/startup/settings.h"
+#include "run/intrin/isystem.h"
+#include "run/intrin/zsubr.h"
+#include "run/startup/startup.h"
 #include "run/terminal/keys.h"
 #include "run/terminal/kmap.h"
 #include "tests/interp/asmrun.h"
@@ -29,7 +30,10 @@ namespace {
 
 struct intr : ::testing::TestWithParam<int> {
   asm_program prog;
-  void SetUp() override { nonstop = 1; }
+  void SetUp() override {
+    run_hooks();
+    nonstop = 1;
+  }
   void TearDown() override {
     zimage_free_for_test();
     setPcodeVersion(PCODE16BIT);

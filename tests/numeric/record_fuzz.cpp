@@ -10,10 +10,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "run/interp/image.h"
-#include "run/interp/zops.h"
+#include "run/base/image.h"
 #include "run/numeric/zconv.h"
 #include "run/numeric/zfmt.h"
+#include "run/numeric/zops.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <random>
 #include <string>
 
-#include "run/interp/interp.h"
+#include "run/base/interp.h"
 #include "run/numeric/zconv.h"
 #include "run/numeric/zedit.h"
 

@@ -8,10 +8,10 @@
 #include <random>
 #include <string>
 
-#include "run/interp/image.h"
-#include "run/interp/zops.h"
+#include "run/base/image.h"
 #include "run/numeric/zconv.h"
 #include "run/numeric/zfmt.h"
+#include "run/numeric/zops.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <random>
 #include <string>
 
-#include "run/interp/interp.h"
-#include "run/numeric/zsmsg.h"
+#include "run/base/interp.h"
+#include "run/base/zsmsg.h"
 #include "tests/numeric/zmath_ref.h"
 
 __extension__ typedef unsigned __int128 u128;

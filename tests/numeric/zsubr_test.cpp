@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "run/numeric/zsubr.h"
+#include "run/intrin/zsubr.h"
 
 namespace {
 

@@ -12,9 +12,10 @@
 #include <cstring>
 #include <string>
 
-#include "run/startup/defaults.h"
-#include "run/startup/lptab.h"
-#include "run/startup/settings.h"
+#include "run/config/defaults.h"
+#include "run/config/lptab.h"
+#include "run/config/settings.h"
+#include "run/startup/startup.h"
 #include "run/terminal/kmap.h"
 #include "run/terminal/lcap.h"
 
@@ -42,6 +43,7 @@ void check(const lp_info *r) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (memfd < 0) {
+    run_hooks();
     memfd = memfd_create("defaults", 0);
     if (memfd < 0) return 0;
     path = "/proc/self/fd/" + std::to_string(memfd);

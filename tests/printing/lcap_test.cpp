@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "run/startup/env.h"
-#include "run/startup/lptab.h"
-#include "run/startup/settings.h"
+#include "run/config/env.h"
+#include "run/config/lptab.h"
+#include "run/config/settings.h"
 #include "run/startup/startup.h"
 #include "run/terminal/kmap.h"
 #include "run/terminal/lcap.h"
@@ -51,6 +51,7 @@ struct lcap_fixture : ::testing::Test {
     dup2(fd, 2);
     close(fd);
     msg_count = 0;
+    run_hooks();
     EXPECT_EQ(env_init(1, argv), 0);
     dup2(saved, 2);
     close(saved);

@@ -17,7 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "run/startup/env.h"
+#include "run/config/env.h"
 #include "run/startup/startup.h"
 #include "run/terminal/lp.h"
 
@@ -30,6 +30,7 @@ static void report(const char *what) {
 
 int main(int argc, char **argv) {
   if (argc < 4) return 2;
+  run_hooks();
   if (env_init(1, argv) < 0) return 3;
   settty(0, 0);
   std::signal(SIGPIPE, SIG_IGN);

@@ -11,10 +11,10 @@
 
 #include <pty.h>
 
+#include "run/config/env.h"
+#include "run/config/lptab.h"
+#include "run/config/settings.h"
 #include "run/files/files.h"
-#include "run/startup/env.h"
-#include "run/startup/lptab.h"
-#include "run/startup/settings.h"
 #include "run/startup/startup.h"
 #include "run/terminal/kmap.h"
 
@@ -60,6 +60,7 @@ struct env_fixture : ::testing::Test {
     arg_ptrs.clear();
     for (auto &a : arg_text) arg_ptrs.push_back(a.data());
     env_reset_for_test(env_ptrs.data());
+    run_hooks();
     return env_init(int(arg_ptrs.size()), arg_ptrs.data());
   }
 };

@@ -1,7 +1,7 @@
 // Memory image sizing, regions, widths and the checked access.
 #include <gtest/gtest.h>
 
-#include "run/interp/image.h"
+#include "run/base/image.h"
 
 namespace {
 

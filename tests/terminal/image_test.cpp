@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "run/interp/interp.h"
-#include "run/startup/env.h"
-#include "run/startup/settings.h"
+#include "run/base/interp.h"
+#include "run/config/env.h"
+#include "run/config/settings.h"
 #include "run/terminal/kmap.h"
 #include "run/terminal/phys.h"
 #include "run/terminal/screen.h"

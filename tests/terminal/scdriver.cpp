@@ -16,8 +16,8 @@
 #include <cstring>
 #include <string>
 
-#include "run/interp/interp.h"
-#include "run/startup/env.h"
+#include "run/base/interp.h"
+#include "run/config/env.h"
 #include "run/startup/startup.h"
 #include "run/terminal/screen.h"
 #include "run/terminal/tcap.h"
@@ -106,6 +106,7 @@ int main(int argc, char **argv) {
   const char *ack = std::getenv("SCDRIVER_ACK");  // a descriptor, or a path to open
   ack_fd = !ack ? 2 : ack[0] == '/' ? open(ack, O_WRONLY) : std::atoi(ack);
   if (ack_fd < 0) return 2;
+  run_hooks();
   settty(0, 0);
   if (env_init(argc, argv) < 0) return 2;
   inicap();

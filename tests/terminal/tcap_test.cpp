@@ -8,8 +8,8 @@
 #include <cstring>
 #include <string>
 
-#include "run/startup/env.h"
-#include "run/startup/settings.h"
+#include "run/config/env.h"
+#include "run/config/settings.h"
 #include "run/terminal/phys.h"
 #include "run/terminal/tcap.h"
 #include "tests/terminal/drive.h"

@@ -15,11 +15,11 @@
 #include <sstream>
 #include <string>
 
-#include "run/interp/image.h"
-#include "run/interp/zops.h"
+#include "run/base/image.h"
+#include "run/config/settings.h"
+#include "run/intrin/wiz.h"
+#include "run/numeric/zops.h"
 #include "run/process/proc.h"
-#include "run/process/wiz.h"
-#include "run/startup/settings.h"
 #include "run/startup/startup.h"
 #include "run/terminal/keys.h"
 #include "tests/interp/vm.h"
