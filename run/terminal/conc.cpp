@@ -31,11 +31,6 @@
 const char *background_sequence = nullptr;
 conc_data conc_st = {0, 0, -1};
 
-// TEMPORARY: the screen image keeps the control word (output to the
-// terminal on: bit 2, frozen: bit 4) once it is built; until then output
-// goes to the terminal unconditionally and the word is only kept here.
-static int temporary_sc_ctl = 2;
-
 void start_concurrent() {
   if (conc_wanted) {
     vx_signal(SIGQUIT, concurrent);
@@ -77,8 +72,8 @@ void concurrent(int) {
     (void)w;
   } else {
     ignore_signals();
-    conc_st.save_ctl = temporary_sc_ctl;
-    temporary_sc_ctl &= ~(2 | 4);
+    conc_st.save_ctl = sc_get_ctl();
+    sc_set_ctl(conc_st.save_ctl & ~(SC_OUTPUT | SC_FROZEN));  // image only
     conc_st.status = -1;
     conc_st.child_process_number = pid;
   }
@@ -108,7 +103,7 @@ int wait_for_child_to_terminate(int wait) {
   conc_st.child_process_number = 0;
   conc_st.status = -1;
   run_settings();
-  temporary_sc_ctl = conc_st.save_ctl;
+  sc_set_ctl(conc_st.save_ctl);
   int code = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : (status >> 8) & 0xFF;
   if (code != 0) {
     char text[64];

@@ -36,7 +36,6 @@
 #include <term.h>
 
 #include "run/base/zsmsg.h"
-#include "run/config/env.h"
 #include "run/config/settings.h"
 #include "run/process/proc.h"
 #include "run/terminal/conc.h"
@@ -69,39 +68,7 @@ int alloc_ctrl_keys(int n) {
   return 0;
 }
 
-// TEMPORARY: the capability reader reads the terminal's entry, has the
-// terminal's keys entered and converts the CONC_KEY byte list once it is
-// built; until then start-up's call of realloc_ctrl_keys does it here.
-static char temporary_conc_key[16];
-static void temporary_setup() {
-  int err;
-  if (cur_term) {  // the capability reader ran: only the keys are missing
-    fill_ctrl_keys();
-    return;
-  }
-  if (setupterm(vx_getenv("TERM"), 0, &err) != 0) return;
-  fill_ctrl_keys();
-  if (!conc_key) return;
-  int n = 0;
-  for (const char *p = conc_key; *p && n < 15;) {
-    temporary_conc_key[n++] = char(std::atoi(p));
-    p += std::strcspn(p, "-");
-    if (*p) p++;
-  }
-  temporary_conc_key[n] = 0;
-  conc_key = temporary_conc_key;
-}
-
-// true when a terminal key has been entered (a keyboard map's compose and
-// dead keys come before them)
-static bool terminal_keys_entered() {
-  for (uint8_t t : kbd.seq_type)
-    if (t == KBD_TERMINAL) return true;
-  return false;
-}
-
 void realloc_ctrl_keys() {
-  if (!terminal_keys_entered()) temporary_setup();
   if (!kbd.ctrl_keys) return;
   void *p = std::realloc(kbd.ctrl_keys, size_t(kbd.ctrl_keys_used) * sizeof(ctrl_key));
   if (!p) {
@@ -526,19 +493,10 @@ int get_char(int mode) {
 
 // ---- the terminal's keys ---------------------------------------------------
 
-// The cursor and editing keys in the order of the key-string table, each
-// with its terminfo capability and its one-byte code.  An arrow's code is
-// its ARROWS entry.
-struct edit_key {
-  const char *cap;  // terminfo name; null: no string (the code itself)
-  int code;         // the key's one-byte code; -1..-4 the arrow codes
-};
-static const edit_key edit_keys[14] = {{"kcuf1", -1},   {nullptr, -1}, {"kcub1", -2},
-                                       {nullptr, -2},   {"kcud1", -3}, {nullptr, -3},
-                                       {"kcuu1", -4},   {nullptr, -4}, {nullptr, 0x1B} /* k0 */,
-                                       {"kdch1", 0x7F}, {"ht", 0x09},  {"kdl1", 0x18},
-                                       {"khome", 0x01}, {"kbs", 0x08}};
-constexpr int K0 = 8;  // the escape key's entry
+// The one-byte codes of the cursor and editing keys, in the order of the
+// key-string table ztc (kr RK kl LK kd DK ku UK k0 DL TB LD kh kb); -1 to
+// -4 stand for the arrow codes (ARROWS) right, left, down, up.
+static const int edit_codes[14] = {-1, -1, -2, -2, -3, -3, -4, -4, 0x1B, 0x7F, 0x09, 0x18, 0x01, 0x08};
 
 // the seven keys after the function keys, leaves KBD_FKEY + 0x80 + i
 static const char *const other_keys[7] = {"kpp", "knp", "kend", "kich1", "kil1", "kprt", "krfr"};
@@ -548,14 +506,6 @@ static const char *cap_string(const char *name) {
   if (!cur_term) return nullptr;
   char *s = tigetstr(name);
   return s && s != reinterpret_cast<char *>(-1) && *s ? s : nullptr;
-}
-
-// TEMPORARY: the arrow codes (ARROWS) and the cursor and editing key
-// strings come from the capability reader once it keeps them; until then
-// the default arrow codes and the terminfo strings are used here.
-static int arrow_code(int k) {
-  static const int defaults[4] = {0x0C, 0x08, 0x0A, 0x0B};
-  return defaults[k];
 }
 
 // Enters one key; false when memory ran out.
@@ -592,12 +542,11 @@ int fill_ctrl_keys() {
   int taken;
   escape_key(&taken);
   bool ok = true;
+  ztc[ZTC_K0] = kbd.esc_key;
   for (int k = 0; k < 14; k++) {
-    const edit_key &e = edit_keys[k];
-    int code = e.code < 0 ? arrow_code(-e.code - 1) : e.code;
-    const char *s = k == K0 ? kbd.esc_key : e.cap ? cap_string(e.cap) : nullptr;
+    int code = edit_codes[k] < 0 ? cf_code[CF_ARROWS - 1 - edit_codes[k]] : edit_codes[k];
     char one[2] = {char(code ? code : 0x80), 0};
-    ok = enter(s ? s : one, code) && ok;
+    ok = enter(ztc[ZTC_KR + k] && *ztc[ZTC_KR + k] ? ztc[ZTC_KR + k] : one, code) && ok;
   }
   for (int n = 0; n < 64; n++) {
     char name[8];

@@ -152,9 +152,12 @@ TEST(keys_terminal, refresh_key_is_not_seen_by_the_program) {
   ASSERT_EQ(std::system(tic.c_str()), 0);
   pty_session s;
   start_driver(s, {"TERM=qkeys", "TERMINFO=" + dir});
+  size_t before = s.output().size();
   s.type("\x1b[99~a\x1b[98~\x1b[97~\x1b[99~b");
   EXPECT_TRUE(wait_keys(s, "<62>", 3000)) << keys_seen(s);
   EXPECT_EQ(keys_seen(s), "<61><ff85><ff84><62>");
+  // the refresh key repainted the screen: its lines were sent again
+  EXPECT_NE(s.output().find("ready", before), std::string::npos) << s.output().substr(before);
   std::system(("rm -rf " + dir).c_str());
 }
 
@@ -192,6 +195,9 @@ TEST(keys_terminal, concurrent_run_that_exits_zero) {
   pty_session s;
   start(s, "run", {"CONCURRENT=1", "CONC_KEY=28"});
   ASSERT_TRUE(s.wait_prompt("*", 0, 5000)) << s.transcript();
+  s.type("nosuchprogram\r");
+  ASSERT_TRUE(s.wait_screen("nosuchprogram: FILE NOT FOUND", 5000)) << s.transcript();
+  ASSERT_TRUE(s.wait_prompt("*", 2, 5000)) << s.transcript();
   size_t before = s.output().size();
   s.type("\x1c");  // the quit key: a new run takes the terminal, clears it, prompts
   ASSERT_TRUE(s.wait_until(
@@ -202,11 +208,13 @@ TEST(keys_terminal, concurrent_run_that_exits_zero) {
       5000))
       << s.output();
   ASSERT_TRUE(s.wait_prompt("*", 0, 5000)) << s.transcript();
+  EXPECT_EQ(s.transcript().find("nosuchprogram"), std::string::npos) << s.transcript();
   // the nested run has CONCURRENT 0: its quit key does nothing
   s.type("\x1cqu\r");
   s.drain(500);
   EXPECT_EQ(s.transcript().find("Could not start background"), std::string::npos) << s.transcript();
-  // the first run is back and answers
+  // the first run is back with its whole screen, and answers
+  EXPECT_TRUE(s.wait_screen("nosuchprogram: FILE NOT FOUND", 3000)) << s.transcript();
   s.type("qu\r");
   EXPECT_EQ(exit_code(s), 0) << s.output();
   EXPECT_EQ(s.transcript().find("Could not start background"), std::string::npos) << s.transcript();
@@ -227,21 +235,23 @@ TEST(keys_terminal, quit_key_while_computing_starts_the_run_at_once) {
   start_driver(s, {"CONCURRENT=1", "CONC_KEY=28"});
   s.type("c");
   usleep(100000);
-  s.type("\x1c");  // the driver computes: the run starts from the signal
-  size_t first = s.output().find("ready\r\n");
-  for (int i = 0; i < 30 && s.output().find("ready\r\n", first + 1) == std::string::npos; i++)
-    s.drain(100);
-  size_t done = s.output().find("ready\r\n", first + 1);
-  ASSERT_NE(done, std::string::npos) << s.output();
+  size_t before = s.output().size();
+  s.type("\x1c");  // the driver computes: the new run starts from the signal
+  ASSERT_TRUE(s.wait_until(
+      [&] {
+        size_t clear = s.output().find("\x1b[2J", before);
+        return clear != std::string::npos && s.output().find("ready", clear) != std::string::npos;
+      },
+      5000))
+      << s.output();
   s.type("x");  // read by the new run only
-  for (int i = 0; i < 30 && s.output().find("<78>", done) == std::string::npos; i++) s.drain(100);
-  s.type("q");  // ends the new run; the first takes the keyboard back
-  s.drain(300);
+  ASSERT_TRUE(wait_keys(s, "<78>", 3000)) << s.transcript();
+  s.settle(700);  // the first run ends its computing meanwhile, silently
+  EXPECT_EQ(s.transcript().find("[done]"), std::string::npos) << s.transcript();
+  s.type("q");  // the new run ends: the first takes the terminal back, redrawn
+  EXPECT_TRUE(wait_keys(s, "<63>[done]", 3000)) << s.transcript();
   s.type("y");
-  for (int i = 0; i < 30 && s.output().find("<79>", done) == std::string::npos; i++) s.drain(100);
-  std::string after = s.output().substr(done);
-  EXPECT_NE(after.find("<78><71>"), std::string::npos) << after;
-  EXPECT_NE(after.find("<79>"), std::string::npos) << after;
+  EXPECT_TRUE(wait_keys(s, "<63>[done]<79>", 3000)) << s.transcript();
   s.type("q");
   EXPECT_EQ(exit_code(s), 0);
 }
