@@ -550,7 +550,7 @@ static void printer_error() {
 
 // the written bytes of FMT fields, to the printer
 static int printer_byte(int ch) {
-  char_to_lp(ch);
+  item_to_lp(ch);
   return 0;
 }
 
@@ -698,18 +698,13 @@ void ioinit() {
 
 // --- phase 2: the items -----------------------------------------------------
 
-// TEMPORARY: in printer mode 3 (the pager on the screen) the bytes of 128
-// and above whose character class is a line-drawing or attribute code are
-// to go as the terminal's string for that class; the classes (ctrl_type)
-// come with the screen work, and until then every byte goes to the
-// printer as it is.
 void ftpnd(int ch) {
   switch (io.dest) {
     case TO_TERMINAL:
       zoutc(ch);
       return;
     case TO_PRINTER:
-      char_to_lp(ch);
+      item_to_lp(ch);
       return;
     default:
       if (zrfdc <= 0 || !zrfdp) {

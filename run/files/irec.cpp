@@ -34,17 +34,13 @@
 #include "run/files/irec.h"
 #include "run/files/qx.h"
 #include "run/files/txlog.h"
+#include "run/terminal/tcap.h"
 
 int iread_note;
 
 namespace {
 
 std::vector<ix_unit> ix_units;  // one per entry of oftable
-
-// TEMPORARY: the normal-attribute code that starts the engine's messages
-// is entry 0 of the terminal's in-band code table, which the terminal
-// capabilities do not export yet; this is its default.
-constexpr int IX_ATTR_NORMAL = 0x8B;
 
 // The bytes of the key of index kd in record rec, concatenated in part
 // order, into out; their count.
@@ -84,7 +80,10 @@ ix_unit *ix_state(const oftentry *e) {
 
 void ierrprt(int iserr) {
   char text[256];
-  int n = std::snprintf(text, sizeof text, "\r\n%cISAM error %d", char(IX_ATTR_NORMAL), iserr);
+  // the message starts with the terminal's code of the normal attribute
+  // (none before the terminal's capabilities are read)
+  char normal[2] = {char(cf_code[CF_ATTR]), 0};
+  int n = std::snprintf(text, sizeof text, "\r\n%sISAM error %d", normal, iserr);
   if (iserr >= 100 && iserr < is_nerr && is_errlist[iserr - 100])
     n += std::snprintf(text + n, sizeof text - size_t(n), ": %s", is_errlist[iserr - 100]);
   std::snprintf(text + n, sizeof text - size_t(n), "\n\r");

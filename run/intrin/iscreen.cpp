@@ -13,13 +13,22 @@
 //   10          ESC 1E                 59 [v]    ESC 17 v
 //   11          ESC 1D                 60 [...]  ESC 18 x0 y0 x1 y1
 // "n" defaults to 1.  A position, count or size byte above 255 stands
-// for 255 (the screen takes it as its last row or column).
+// for 255 (the screen takes it as its last row or column).  Without
+// VX8BIT, 4 gives the terminal's one-byte code for the attribute.
+//
+// The others read the screen's state: 42 the cells of the virtual image,
+// 53 a function key's label, 56 the colour/attribute map.
 #include "run/intrin/iscreen.h"
 
+#include <cstring>
+
+#include "run/base/image.h"
 #include "run/base/interp.h"
 #include "run/config/settings.h"
 #include "run/intrin/iarg.h"
 #include "run/numeric/zops.h"
+#include "run/terminal/screen.h"
+#include "run/terminal/tcap.h"
 
 namespace {
 
@@ -87,13 +96,11 @@ int iscr_move(int count) {
 int iscr_field(int count) {
   int32_t a = count ? zplong() : 0;
   a = (a % 16 + 16) % 16;
-  if (vx_8bit) {
+  if (vx_8bit)
     push({ESC, 0x14, uint8_t(a)});
-    return 0;
-  }
-  // TEMPORARY: the in-band code table of the terminal capabilities is not
-  // built yet.
-  zraise(ERR_BADCODE);
+  else
+    push({cf_code[CF_ATTR + a]});
+  return 0;
 }
 
 int iscr_clear(int count) {
@@ -155,9 +162,43 @@ int iscr_offset(int) {
   return 0;
 }
 
-int iscr_read(int) {
-  // TEMPORARY: reading the screen needs the screen image, not built yet.
-  zraise(ERR_BADCODE);
+// 42: [row [, column, length]] [, "A"]; the cells as characters, or as
+// attribute and character pairs with "A".  A request past the end of the
+// screen is cut there.
+int iscr_read(int count) {
+  uint32_t at = ia_area();
+  bool pairs = false;
+  if (count > 0 && (zdesc_get(ztop_value()).type & DSC_STR)) {
+    ia_text t = ia_pop_text();
+    if (t.len != 1 || *zat(t.addr, 1) != 'A') zraise(ERR_ARGS);
+    pairs = true;
+    count--;
+  }
+  const sc_image *v = sc_view();
+  int64_t cells = v ? int64_t(v->nrow) * v->ncol : 0;
+  int64_t start = 0, len = cells;
+  if (count == 3) {
+    int64_t n = zppos(), col = zppos(), row = zppos();
+    if (n == 0 || col == 0 || row == 0) zraise(ERR_ARGS);
+    if (v && col > v->ncol) zraise(ERR_ARGS);  // not on the screen
+    start = v ? (row - 1) * v->ncol + col - 1 : 0;
+    len = n;
+  } else if (count == 1) {
+    int64_t row = zppos();
+    if (row == 0) zraise(ERR_ARGS);
+    start = v ? (row - 1) * v->ncol : 0;
+    len = v ? v->ncol : 0;
+  } else if (count != 0) {
+    zraise(ERR_ARGS);  // a column without its length
+  }
+  if (!v || start >= cells) zraise(ERR_ARGS);
+  if (len > cells - start) len = cells - start;
+  uint32_t bytes = uint32_t(pairs ? 2 * len : len);
+  uint8_t *p = ia_room(at, bytes);
+  if (sc_copy(int(start), int(len), reinterpret_cast<char *>(p), int(bytes), pairs) != 0)
+    zraise(ERR_ARGS);
+  ia_push_text(at, bytes);
+  return 0;
 }
 
 int iscr_cells(int count) {
@@ -182,13 +223,10 @@ int iscr_box(int count) {
 
 int iscr_keylabel(int) {
   int32_t k = zplong();
-  if (k < 0 || k > 10) {
-    push({});
-    return 0;
-  }
-  // TEMPORARY: the function-key labels come with the terminal
-  // capabilities, not built yet.
-  zraise(ERR_BADCODE);
+  const char *label = k >= 0 && k <= 10 ? keylabel[k] : nullptr;
+  if (!label) label = "";
+  ia_push_bytes(label, uint32_t(std::strlen(label)));
+  return 0;
 }
 
 int iscr_attribute(int) {
@@ -198,10 +236,29 @@ int iscr_attribute(int) {
   return 0;
 }
 
-int iscr_colour(int) {
-  // TEMPORARY: the colour/attribute map comes with the terminal
-  // capabilities, not built yet.
-  zraise(ERR_BADCODE);
+// 56: code, attribute, foreground, background [, "S"] sets an entry of
+// the map (codes 0..127); code, a, b, c, "G" reads one into the variables.
+int iscr_colour(int count) {
+  char what = 'S';
+  if (count == 5) {
+    ia_text t = ia_pop_text();
+    what = t.len == 1 ? char(*zat(t.addr, 1)) : 0;
+    if (what != 'S' && what != 'G') zraise(ERR_ARGS);
+  }
+  if (what == 'G') {
+    uint32_t bg = ia_pop_var(), fg = ia_pop_var(), att = ia_pop_var();
+    int32_t code = zplong();
+    camap_ent e = camap_get(code == CA_UNKNOWN ? 0 : code);  // 255 and codes past the map: entry 0
+    ia_set_num(att, e.attribute);
+    ia_set_num(fg, e.fg_color);
+    ia_set_num(bg, e.bg_color);
+    return 0;
+  }
+  int32_t bg = zplong(), fg = zplong(), att = zplong(), code = zplong();
+  if (code < 0 || code > 127) zraise(ERR_ARGS);
+  if (set_camap(code, att, fg, bg) < 0) zraise(ERR_STACK);
+  camap_upd = 1;
+  return 0;
 }
 
 int iscr_load(int) {
@@ -220,10 +277,11 @@ int iscr_cursor(int count) {
 
 int iscr_rewrite(int count) {
   if (count != 0 && count != 4) zraise(ERR_ARGS);
-  if (count == 0) {
-    // TEMPORARY: the whole screen needs the screen's size, which comes
-    // with the screen image, not built yet.
-    zraise(ERR_BADCODE);
+  if (count == 0) {  // the whole screen at its current size
+    const sc_image *v = sc_view();
+    int cols = v ? v->ncol : tc.cols, rows = v ? v->nrow : tc.rows;
+    push({ESC, 0x18, 1, 1, uint8_t(cols > 255 ? 255 : cols), uint8_t(rows > 255 ? 255 : rows)});
+    return 0;
   }
   uint8_t y1 = position(), x1 = position(), y0 = position(), x0 = position();
   push({ESC, 0x18, x0, y0, x1, y1});

@@ -496,7 +496,8 @@ int get_char(int mode) {
 // The one-byte codes of the cursor and editing keys, in the order of the
 // key-string table ztc (kr RK kl LK kd DK ku UK k0 DL TB LD kh kb); -1 to
 // -4 stand for the arrow codes (ARROWS) right, left, down, up.
-static const int edit_codes[14] = {-1, -1, -2, -2, -3, -3, -4, -4, 0x1B, 0x7F, 0x09, 0x18, 0x01, 0x08};
+static const int edit_codes[14] = {-1, -1,   -2,   -2,   -3,   -3,   -4,
+                                   -4, 0x1B, 0x7F, 0x09, 0x18, 0x01, 0x08};
 
 // the seven keys after the function keys, leaves KBD_FKEY + 0x80 + i
 static const char *const other_keys[7] = {"kpp", "knp", "kend", "kich1", "kil1", "kprt", "krfr"};

@@ -36,7 +36,7 @@
 #include "run/config/lptab.h"
 #include "run/config/settings.h"
 #include "run/terminal/kmap.h"
-#include "run/terminal/lpterm.h"
+#include "run/terminal/tcap.h"
 
 namespace {
 
@@ -189,12 +189,16 @@ void rec_new(int slot) {
   txt_add(nullptr, 0);
 }
 
-// Line-drawing codes whose map1 entry is 0 print as the screen draws lines
-// without a line-drawing set: "-" and "!" for the lines, "+" elsewhere.
+// Line-drawing codes of the screen language (both sets) whose map1 entry
+// is 0 print as the screen draws lines without a line-drawing set: "-"
+// and "!" for the lines, "+" elsewhere.  The printer entries are read
+// before the terminal's capabilities: the codes are built from the
+// settings until those are loaded.
 void grf_defaults(lp_info *r) {
+  if (!tc.loaded) tc_build_codes();
   for (int k = 0; k < LCAP_GRF_CODES; k++) {
-    int code = lpt_grf_code(k);
-    if (code < 0 || code > 255 || r->map1[code] != 0) continue;
+    int code = cf_code[CF_LINE1 + k];
+    if (r->map1[code] != 0) continue;
     int element = k % 11;  // 8 horizontal, 9 vertical
     r->map1[code] = element == 8 ? '-' : element == 9 ? '!' : '+';
   }

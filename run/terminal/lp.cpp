@@ -1,7 +1,8 @@
 // lp.cpp: the printer unit: open and close in each printer mode, direct
 // devices and files held under an exclusive lock, the printer output
 // buffer and its writes (in mode 1 between the terminal's
-// transparent-printing sequences), files copied to the printer.  Owns
+// transparent-printing sequences), the screen's codes in a program's
+// print items shown through the pager, files copied to the printer.  Owns
 // zprlck, zrrmp, lp_openname, lp_ioerr and the output state; the print
 // job itself is lpline.cpp's.  Called by the printer-unit statements, the
 // command monitor and the exit processing.
@@ -27,8 +28,8 @@
 #include "run/config/settings.h"
 #include "run/loader/names.h"
 #include "run/process/proc.h"
-#include "run/terminal/lpterm.h"
 #include "run/terminal/screen.h"
+#include "run/terminal/tcap.h"
 #include "run/terminal/tty.h"
 
 int zprlck;
@@ -44,6 +45,8 @@ struct lp_state {
   int slot;               // process slot of the spooler or pager
   uint8_t obuf[LP_OBUF];  // bytes waiting to be written
   int ocnt;               // bytes in obuf
+  bool scr_busy;          // mode 3: the screen was inside a sequence at the open
+  bool acs;               // mode 3: the terminal's line-drawing set is on
 };
 lp_state lp;
 
@@ -63,7 +66,9 @@ bool write_all(int fd, const uint8_t *p, int n) {
 }
 
 // mode 1: the printer bytes go to standard error's file on descriptor 1,
-// between transparent printing on and off; the kept descriptor 1, or -1
+// between the screen's transparent printing on (ESC "3") and off (ESC "4",
+// with the printer's handshake when PRT_HS asks for it); the kept
+// descriptor 1, or -1
 int port_begin() {
   zflush(1);
   int save_out = dup(1);
@@ -72,12 +77,18 @@ int port_begin() {
   } else if (dup2(2, 1) < 0) {
     zsmsg("dup2(2,1) failed\r\n");
   }
-  lpt_transparent(1);
+  zoutnc(
+      "\x1b"
+      "3",
+      2);
   return save_out;
 }
 
 void port_end(int save_out) {
-  lpt_transparent(0);
+  zoutnc(
+      "\x1b"
+      "4",
+      2);
   zflush(1);
   if (save_out < 0) return;
   if (dup2(save_out, 1) < 0) zsmsg("dup2(save_out,1) failed\r\n");
@@ -202,6 +213,8 @@ void zoppr() {
   lp.ocnt = 0;
   lp.slot = 0;
   lp.fd = -1;
+  lp.acs = false;
+  lp.scr_busy = mode == 3 && sc_in_sequence();
   if (mode == 3) son_settings();
   lcap_open();
   if (mode == 1) {
@@ -220,11 +233,13 @@ void zclpr() {
   if (!zprlck) return;
   lcap_close();
   if (lp.mode == 3) {
-    if (lpt_scr_busy()) {
-      str_to_lp(lpt_cap(39));
-      lpt_scr_reset();
-    }
-    str_to_lp(lpt_cap(0));
+    // the pager's screen ends in the normal look: the line-drawing set
+    // off, a half-written screen sequence forgotten, attributes off
+    bool busy = lp.scr_busy || sc_in_sequence();
+    if (lp.acs || busy) str_to_lp(ztcvec[ZV_RMACS]);
+    if (busy) sc_ground();
+    lp.acs = false;
+    str_to_lp(ztcvec[0]);
   }
   lpflush(1);
   zprlck = 0;
@@ -255,6 +270,21 @@ void lpflush(int uncond) {
 
 void str_to_lp(const char *s) {
   if (s && *s) tputs(s, 1, putc_to_lp);
+}
+
+void item_to_lp(int ch) {
+  int cls = lp.mode == 3 && ch >= 128 ? tc_class(uint8_t(ch)) : CT_ORDINARY;
+  if (cls < CT_ATTR || cls >= CT_END) {
+    if (lp.acs) str_to_lp(ztcvec[ZV_RMACS]);  // text after a line is text again
+    lp.acs = false;
+    char_to_lp(ch);
+    return;
+  }
+  int k = cls - CT_ATTR;  // ztcvec: 0-15 attributes, 16-37 line-drawing characters
+  bool line = k >= ZV_LINE1;
+  str_to_lp(ztcvec[line ? ZV_SMACS : ZV_RMACS]);
+  lp.acs = line;
+  str_to_lp(ztcvec[k]);
 }
 
 void lp_sendfile(const char *name) {

@@ -28,6 +28,11 @@ void zoppr();
 void zclpr();
 // Collects one byte of a print line.
 void char_to_lp(int ch);
+// Collects one byte of a program's print item: in mode 3 a line-drawing
+// or attribute code of the screen language goes as the terminal's string
+// for it, the line-drawing set switched on before a line-drawing
+// character and off before anything else.
+void item_to_lp(int ch);
 // Sends a terminfo string through char_to_lp, with its padding.
 void str_to_lp(const char *s);
 // Prints the collected line when uncond is set or it ends a line, and

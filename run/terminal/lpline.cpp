@@ -28,7 +28,7 @@
 #include "run/terminal/kmap.h"
 #include "run/terminal/lcap.h"
 #include "run/terminal/lp.h"
-#include "run/terminal/lpterm.h"
+#include "run/terminal/tcap.h"
 
 namespace {
 
@@ -165,9 +165,12 @@ void formlength() {
     s += "%.";
   else if (pct == s.size() - 1)
     s += 'd';
-  int len = 0;
-  const char *e = lpt_tgoto(s.c_str(), lpl.length, lpl.length, &len);
-  lp_put(reinterpret_cast<const uint8_t *>(e), len);
+  const char *up = vx_up, *bc = vx_bc;
+  vx_up = vx_bc = nullptr;  // no cursor-motion fix-ups in a printer sequence
+  const char *e = vx_tgoto(s.c_str(), lpl.length, lpl.length);
+  vx_up = up;
+  vx_bc = bc;
+  lp_put(reinterpret_cast<const uint8_t *>(e), tgoto_len);
 }
 
 void sendfile_effect(int idx) {

@@ -186,7 +186,7 @@ static void mark(int code, int cls) {
   ctrl_type[code] = uint8_t((ctrl_type[code] & ~CT_CLASS) | cls);
 }
 
-static void build_codes() {
+void tc_build_codes() {
   std::memcpy(cf_code, cf_default, sizeof cf_code);
   for (int c = 0; c < 256; c++) mark(c, c < 32 ? CT_CONTROL : CT_ORDINARY);
   set_codes(cf_list, CF_ATTR, CF_LINE1);
@@ -347,7 +347,7 @@ static void send_init_strings() {
 
 void inicap() {
   phys_buffer_init();
-  build_codes();
+  tc_build_codes();
   load_entry();
   read_caps();
   attribute_sequences();

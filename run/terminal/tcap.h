@@ -190,6 +190,10 @@ void camap_reset_for_test();
 // Builds everything above for the active terminal; ends the process with
 // "terminfo problem." or "OUT OF MEMORY for terminfo" on failure.
 void inicap();
+// Builds cf_code and the output classes of ctrl_type from the settings
+// (CF, LINE_DRAW1, LINE_DRAW2, ARROWS, VX8BIT); inicap's first step, and
+// the printer entries' source of the line-drawing codes before it.
+void tc_build_codes();
 // The set_attributes expansion for combination k, or null without one.
 const char *get_attr_sequence(int k);
 // Parses a comma-separated list of decimal numbers into cf_code[start..end).

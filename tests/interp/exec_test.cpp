@@ -322,9 +322,8 @@ TEST_P(exec, handler_table_follows_the_opcode_table) {
   }
 }
 
-// TEMPORARY: the I/O statements end the run cleanly until they exist; a
-// return or a procedure call without the frames and tables they need
-// is malformed.
+// An I/O statement of the unassigned operation 14, and a return or a
+// procedure call without the frames and tables they need, are malformed.
 TEST_P(exec, unbuilt_and_malformed_calls_end_the_run_cleanly) {
   for (std::vector<int> code :
        std::vector<std::vector<int>>{{102, 14, 0}, {103}, {104}, {105}, {100}, {118, 70, 0}}) {

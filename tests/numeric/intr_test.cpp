@@ -19,6 +19,9 @@
 #include "run/startup/startup.h"
 #include "run/terminal/keys.h"
 #include "run/terminal/kmap.h"
+#include "run/terminal/phys.h"
+#include "run/terminal/screen.h"
+#include "run/terminal/tcap.h"
 #include "tests/interp/asmrun.h"
 #include "tests/interp/vm.h"
 
@@ -546,13 +549,104 @@ TEST_P(intr, keys_typed_ahead_by_the_program) {
   kbd_init();
 }
 
-// The functions whose subsystem is not built yet refuse with 102.
-TEST_P(intr, functions_waiting_for_their_subsystem) {
-  EXPECT_EQ(str("", 42, 0), "E102");
-  EXPECT_EQ(str("  push 3\n", 53, 1), "E102");
-  EXPECT_EQ(str("  push 11\n", 53, 1), "");  // outside 0..10: empty already
-  // the index status is built: unit 1 is not open
+// The screen's functions without a screen: a label outside 0..10 is
+// empty, and the index status is built (unit 1 is not open).
+TEST_P(intr, functions_that_need_no_screen) {
+  EXPECT_EQ(str("", 42, 0), "E104");  // no screen to read
+  EXPECT_EQ(str("  push 11\n", 53, 1), "");
+  EXPECT_EQ(str("  push -1\n", 53, 1), "");
   EXPECT_EQ(str("  push 1\n  push 2\n  push 3\n  push 4\n  push 5\n", 36, 5), "E22");
+}
+
+// The screen started as run starts it (xterm-256color, 80 x 24); its
+// bytes for the terminal are collected, not sent.
+struct intr_screen : intr {
+  std::string out;
+  const char *terminal = active_terminal;
+  void SetUp() override {
+    intr::SetUp();
+    phys_capture_for_test(&out);
+    kmap_init();
+    sc_reset_for_test();
+    tc_reset_for_test();
+    active_terminal = "xterm-256color";
+    inicap();
+    ASSERT_EQ(sc_init(), 1);
+  }
+  void TearDown() override {
+    sc_reset_for_test();
+    tc_reset_for_test();
+    phys_capture_for_test(nullptr);
+    active_terminal = terminal;
+    intr::TearDown();
+  }
+  void put(const std::string &bytes) { zoutnc(bytes.data(), int(bytes.size())); }
+  // row r, column c (1-based) of the screen language
+  static std::string at(int r, int c) {
+    return std::string("\x1b\x0b") + char(r) + "\x1b\x09" + char(c);
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(widths, intr_screen, ::testing::Values(129, 130));
+
+TEST_P(intr_screen, reading_back_the_screen) {
+  put(at(3, 5) + "HELLO" + at(24, 78) + "XY");
+  std::string att(1, char(sc_cell(2, 4).att));
+  EXPECT_EQ(str("  push 3\n  push 5\n  push 5\n", 42, 3), "HELLO");
+  EXPECT_EQ(str("  push 3\n  push 5\n  push 2\n  spush 'A'\n", 42, 4), att + "H" + att + "E");
+  EXPECT_EQ(str("  push 3\n", 42, 1), "    HELLO" + std::string(71, ' '));
+  EXPECT_EQ(num("  call 42, 0\n", 14, 1), "1920");
+  EXPECT_EQ(num("  spush 'A'\n  call 42, 1\n", 14, 1), "3840");
+  EXPECT_EQ(num("  push 2\n  spush 'A'\n  call 42, 2\n", 14, 1), "160");
+  // a request past the end is cut there
+  EXPECT_EQ(str("  push 24\n  push 78\n  push 10\n", 42, 3), "XY ");
+  struct {
+    const char *args;
+    int count;
+  } bad[] = {
+      {"  push 0\n", 1},                       // row 0
+      {"  push 25\n", 1},                      // below the screen
+      {"  push 1\n  push 0\n  push 3\n", 3},   // column 0
+      {"  push 1\n  push 81\n  push 3\n", 3},  // right of the screen
+      {"  push 1\n  push 1\n  push 0\n", 3},   // no cells
+      {"  push 1\n  push 1\n", 2},             // a column without its length
+      {"  push 1\n  spush 'B'\n", 2},          // not "A"
+      {"  push 1\n  push 1\n  push 1\n  spush 'AA'\n", 4},
+  };
+  for (auto &b : bad) EXPECT_EQ(str(b.args, 42, b.count), "E104") << b.args;
+}
+
+TEST_P(intr_screen, codes_labels_and_size_of_the_terminal) {
+  EXPECT_EQ(str("", 4, 0), "\x8b");  // the normal attribute's code
+  EXPECT_EQ(str("  push 4\n", 4, 1), "\x8f");
+  EXPECT_EQ(str("  push 20\n", 4, 1), "\x8f");  // modulo 16
+  EXPECT_EQ(str("  push 13\n", 4, 1), "\x9b");  // 12-15 repeat 4-7
+  EXPECT_EQ(str("  push 3\n", 53, 1), "F3");    // xterm has no labels of its own
+  EXPECT_EQ(str("  push 0\n", 53, 1), "F0");
+  EXPECT_EQ(str("", 60, 0), "\x1b\x18\x01\x01\x50\x18");  // the whole screen
+}
+
+TEST_P(intr_screen, colour_map_set_and_read) {
+  ASSERT_EQ(run("  push 20\n  push 8\n  push 1\n  push -1\n  call 56, 4\n"
+                "  push 0\n  push 1\n  push 2\n  push 3\n  spush 'S'\n  call 56, 5\n  stop\n"),
+            0);
+  EXPECT_EQ(camap_size, 32);
+  EXPECT_EQ(norm_attribute, CA_NORMAL);
+  auto read = [&](int code) {
+    std::string body = "  num a\n  num f\n  num b\n  push " + std::to_string(code) +
+                       "\n  push a\n  push f\n  push b\n  spush 'G'\n  call 56, 5\n  stop\n";
+    if (run(body) != 0) return std::string("error");
+    return vm_num(0) + " " + vm_num(1) + " " + vm_num(2);
+  };
+  EXPECT_EQ(read(20), "8 1 255");
+  EXPECT_EQ(read(0), "1 2 3");
+  EXPECT_EQ(read(17), "0 0 0");   // grown, never set
+  EXPECT_EQ(read(200), "1 2 3");  // past the map: entry 0
+  EXPECT_EQ(read(255), "1 2 3");
+  EXPECT_EQ(read(254), "0 255 255");  // the normal look
+  EXPECT_EQ(str("  push 128\n  push 0\n  push 0\n  push 0\n", 56, 4), "E104");
+  EXPECT_EQ(str("  push -1\n  push 0\n  push 0\n  push 0\n", 56, 4), "E104");
+  EXPECT_EQ(str("  push 1\n  push 0\n  push 0\n  push 0\n  spush 'X'\n", 56, 5), "E104");
 }
 
 }  // namespace

@@ -148,6 +148,21 @@ TEST_F(lcap_fixture, printer_map_and_line_drawing_defaults) {
   EXPECT_NE(r->map1, table_out_p);
 }
 
+// LINE_DRAW1 and LINE_DRAW2 move the line-drawing codes: the defaults
+// follow them, and a former code keeps what the entry gives it.
+TEST_F(lcap_fixture, line_drawing_defaults_follow_the_configured_codes) {
+  std::string err = load("[PRINTER]\n#p1\nMAP=128,0\nMAP=200,0\nMAP=208,0\nMAP=227,0\n))\n",
+                         {"LP1=p1", "LINE_DRAW1=200,201,202,203,204,205,206,207,208,209,210",
+                          "LINE_DRAW2=220,221,222,223,224,225,226,227"});
+  EXPECT_EQ(err, "");
+  const lp_info *r = rec();
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->map1[200], '+');  // upper-left corner
+  EXPECT_EQ(r->map1[208], '-');  // horizontal line
+  EXPECT_EQ(r->map1[227], '+');  // bottom tee of the second set
+  EXPECT_EQ(r->map1[0x80], 0);   // no longer a line-drawing code
+}
+
 TEST_F(lcap_fixture, terminal_map_lines) {
   std::string err = load("#SYSTEM\nM=10\nMAP=97,98\nMAP=1,2,3\n# note\n))\nC=7\n", {"TERM=vt100"});
   EXPECT_EQ(err, "");

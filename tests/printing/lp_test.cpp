@@ -227,6 +227,43 @@ TEST_F(lp_fixture, transparent_printing_reaches_the_printer_port) {
   for (int r = 0; r < 24; r++) EXPECT_EQ(s.row(r).find("SECRET"), std::string::npos) << r;
 }
 
+// Mode 1 with PRT_HS=1: the printer's handshake ends the transparent
+// printing: 03 reaches the printer port, and the run waits for the one
+// byte of acknowledgement before it goes on.
+TEST_F(lp_fixture, transparent_printing_waits_for_the_printer_handshake) {
+  pty_session s;
+  drive(s, 1, "-", "line\n", {"TERM=xterm", "PRT_HS=1"});
+  ASSERT_TRUE(s.wait_until([&] { return s.printed().find('\x03') != std::string::npos; }, 10000))
+      << s.output();
+  s.drain(300);
+  EXPECT_EQ(s.output().find("close="), std::string::npos) << s.output();  // still waiting
+  s.type("\x06");
+  ASSERT_TRUE(s.wait_for("close=0", 10000)) << s.output();
+  EXPECT_EQ(s.printed(), "line\n\x03");
+  int st;
+  s.wait_exit(5000, &st);
+}
+
+// Mode 3: the screen's line-drawing and attribute codes in print items
+// reach the pager as the terminal's own strings: lines in its line-drawing
+// set, a reverse field, and ordinary text after a line.
+TEST_F(lp_fixture, pager_shows_lines_and_attributes_of_the_screen_codes) {
+  pty_session s;
+  drive(s, 3, "-", "\x80\x88\x81 ok\n\x8fREV\x8b plain\n\x82\x87\x83\n",
+        {"TERM=xterm", "MORENAME=/bin/cat"});
+  ASSERT_TRUE(s.wait_for("close=0", 10000)) << s.output();
+  int st;
+  s.wait_exit(5000, &st);
+  int r = 0;
+  while (r < 23 && s.row(r).find("ok") == std::string::npos) r++;
+  EXPECT_EQ(s.row(r), "\u250c\u2500\u2510 ok") << s.output();
+  EXPECT_EQ(s.row(r + 1), "REV plain");
+  EXPECT_TRUE(s.cell(r + 1, 0).reverse);
+  EXPECT_TRUE(s.cell(r + 1, 2).reverse);
+  EXPECT_FALSE(s.cell(r + 1, 4).reverse);
+  EXPECT_EQ(s.row(r + 2), "\u2514\u2534\u2518");
+}
+
 // Mode 3: a real pager shows the print lines on the screen, page by page.
 TEST_F(lp_fixture, pager_shows_the_print_lines) {
   std::string data;
