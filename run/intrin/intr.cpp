@@ -189,9 +189,9 @@ struct intr_state {
 static intr_state is_st;
 
 // the functions that wait, read the clock, change the world outside the
-// image (keys, pauses, children, the shared buffer, the environment) or
-// read what an earlier program left (the last I/O error, error address
-// and message, the process holding a lock)
+// image (keys, pauses, children, the shared buffer, the environment, the
+// colour/attribute map) or read what an earlier program left (the last
+// I/O error, error address and message, the process holding a lock)
 static bool reaches_outside(int n) {
   switch (n) {
     case 15:
@@ -204,6 +204,7 @@ static bool reaches_outside(int n) {
     case 41:
     case 43:
     case 45:
+    case 56:
     case 62:
       return true;
     default:
