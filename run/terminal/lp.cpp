@@ -77,18 +77,12 @@ int port_begin() {
   } else if (dup2(2, 1) < 0) {
     zsmsg("dup2(2,1) failed\r\n");
   }
-  zoutnc(
-      "\x1b"
-      "3",
-      2);
+  zoutnc("\x1b\x33", 2);  // ESC "3"
   return save_out;
 }
 
 void port_end(int save_out) {
-  zoutnc(
-      "\x1b"
-      "4",
-      2);
+  zoutnc("\x1b\x34", 2);  // ESC "4"
   zflush(1);
   if (save_out < 0) return;
   if (dup2(save_out, 1) < 0) zsmsg("dup2(save_out,1) failed\r\n");
