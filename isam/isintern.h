@@ -235,6 +235,7 @@ void dict_decode(is_file *f, const unsigned char *d, size_t len, int64_t idxsize
 void dict_encode(const is_file *f, unsigned char *d);
 size_t dict_len(const is_file *f);
 void dict_write(is_file *f);
+void dict_put(is_file *f, const unsigned char *d, size_t len);  // in place, in a safe order
 const unsigned char *node_get(is_file *f, uint32_t n);
 unsigned char *node_mut(is_file *f, uint32_t n);
 uint32_t node_alloc(is_file *f, uint8_t type, int level);

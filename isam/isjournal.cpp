@@ -164,8 +164,20 @@ void jnl_recover(is_file *f) {
   unsigned char hdr[JNL_HDR];
   io_pread(f->jnlfd, hdr, JNL_HDR, 0, IO_IDX);
   uint64_t blen = get64(hdr + 24);
-  if (std::memcmp(hdr, JNL_MAGIC, 8) != 0 || get64(hdr + 40) != jnl_hash(hdr, 40, 0) ||
-      get64(hdr + 8) != seq || blen < JNL_ENT + DICT_HDR || blen > (uint64_t{1} << 36))
+  if (std::memcmp(hdr, JNL_MAGIC, 8) != 0 || get64(hdr + 40) != jnl_hash(hdr, 40, 0))
+    is_throw(EBADFILE);
+  if (get64(hdr + 8) + 1 == seq) {
+    // the change was written whole, its count too: only the bit is left
+    size_t nix = get16(d + 20);
+    if (nix > size_t(MAX_KEYS)) is_throw(EBADFILE);
+    std::vector<unsigned char> nd(DICT_HDR + nix * DICT_IXLEN);
+    io_pread(f->idxfd, nd.data(), nd.size(), 0, IO_IDX);
+    put16(nd.data() + 10, get16(nd.data() + 10) & uint16_t(~DICT_PENDING));
+    dict_put(f, nd.data(), nd.size());
+    dict_load(f, nd.data(), nd.size());
+    return;
+  }
+  if (get64(hdr + 8) != seq || blen < JNL_ENT + DICT_HDR || blen > (uint64_t{1} << 36))
     is_throw(EBADFILE);
   std::vector<unsigned char> body(static_cast<size_t>(blen));
   io_pread(f->jnlfd, body.data(), body.size(), int64_t(JNL_HDR), IO_IDX);
@@ -197,16 +209,8 @@ void jnl_recover(is_file *f) {
   std::vector<unsigned char> nd(dict, dict + dlen);
   put16(nd.data() + 10, get16(nd.data() + 10) & uint16_t(~DICT_PENDING));
   put64(nd.data() + 24, seq + 1);
-  // every image is in place: the dictionary (count last when mapped)
-  if (f->mapw && dlen <= f->maplen) {
-    std::memcpy(f->map, nd.data(), 24);
-    std::memcpy(f->map + 32, nd.data() + 32, dlen - 32);
-    uint64_t c;
-    std::memcpy(&c, nd.data() + 24, 8);
-    __atomic_store_n(reinterpret_cast<uint64_t *>(f->map + 24), c, __ATOMIC_RELEASE);
-  } else {
-    io_pwrite(f->idxfd, nd.data(), dlen, 0, IO_IDX);
-  }
+  // every image is in place: the dictionary, its pending bit last
+  dict_put(f, nd.data(), dlen);
   dict_load(f, nd.data(), dlen);
 }
 

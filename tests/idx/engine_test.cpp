@@ -2,6 +2,7 @@
 // directly: reproducers for the engine's developer.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -174,6 +175,31 @@ TEST_F(dups, the_rollback_of_a_killed_process_keeps_the_order) {
   EXPECT_EQ(run('z'), "P");
   EXPECT_EQ(isrecover(), 0);
   EXPECT_EQ(run('k'), "ABCD");
+  EXPECT_TRUE(crash_audit(name));
+}
+
+// A writer killed at the very end of a change, when the file shows the
+// change whole and its count but still the mark of a change in progress:
+// the next caller clears the mark and keeps the change.
+TEST_F(dups, a_change_killed_before_its_mark_is_cleared_stands) {
+  build({"Ak", "Bk"});
+  pid_t p = fork();
+  ASSERT_GE(p, 0);
+  if (p == 0) {
+    int fd = isopen(name.c_str(), ISINOUT + ISMANULOCK);
+    if (fd < 0 || !apply(fd, {"+Ck", "-A", "+Dk"})) _exit(1);
+    int ifd = ::open((name + ".idx").c_str(), O_RDWR);
+    unsigned char st[2];
+    if (ifd < 0 || pread(ifd, st, 2, 10) != 2) _exit(2);
+    st[1] |= 2;  // the pending bit, as the last flush found it
+    if (pwrite(ifd, st, 2, 10) != 2) _exit(3);
+    kill(getpid(), SIGKILL);
+    _exit(4);
+  }
+  int st = 0;
+  ASSERT_EQ(waitpid(p, &st, 0), p);
+  ASSERT_TRUE(WIFSIGNALED(st)) << WEXITSTATUS(st);
+  EXPECT_EQ(run('k'), "BCD");
   EXPECT_TRUE(crash_audit(name));
 }
 
