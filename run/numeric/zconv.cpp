@@ -145,6 +145,11 @@ int zfsn() {
     take();
     exp += read_exponent();
   }
+  fsnfin(neg, sig, exp);
+  return seen ? 0 : 1;
+}
+
+void fsnfin(bool neg, bool sig, int exp) {
   int eb = BCD_BIAS + exp;
   if (!sig || eb <= 0) {
     fsnp = bcd_num{};
@@ -154,5 +159,4 @@ int zfsn() {
   } else {
     fsnp.exp = uint8_t((neg ? BCD_SIGN : 0) | eb);
   }
-  return seen ? 0 : 1;
 }

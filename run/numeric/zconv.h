@@ -29,6 +29,11 @@ int zfns(const bcd_num *xp);
 // digit was read, else 1 (fsnp is then zero).
 int zfsn();
 
+// Gives fsnp (its digits stored by fsndig) its sign and exponent: zero
+// when no significant digit was read or the value is below the range, the
+// largest positive number above it.
+void fsnfin(bool neg, bool sig, int exp);
+
 // Appends the digit character ch to fsnp at digit position fsnpc; digits
 // after the 14th are dropped (input is truncated, never rounded).
 void fsndig(int ch);

@@ -172,19 +172,6 @@ int out_picture(const fmt_field &f, const bcd_num *p) {
   return o.finish();
 }
 
-// The number built in fsnp by fsndig, with its sign and exponent.
-void finish_number(bool neg, bool sig, int exp) {
-  int eb = BCD_BIAS + exp;
-  if (!sig || eb <= 0) {
-    fsnp = bcd_num{};
-  } else if (eb >= 128) {
-    std::memset(fsnp.dig, 0x99, sizeof fsnp.dig);
-    fsnp.exp = 0x7F;
-  } else {
-    fsnp.exp = uint8_t((neg ? BCD_SIGN : 0) | eb);
-  }
-}
-
 // One digit of a picture being read: integer digits raise the exponent,
 // zeros before the first significant digit are skipped (and lower the
 // exponent in the fraction).
@@ -241,7 +228,7 @@ int in_display(const fmt_field &f) {
       return ERR_IODATA;
     }
   }
-  finish_number(neg, d.sig, d.exp);
+  fsnfin(neg, d.sig, d.exp);
   return 0;
 }
 
@@ -264,7 +251,7 @@ int in_packed(const fmt_field &f) {
       }
     }
   }
-  finish_number(neg, d.sig, d.exp);
+  fsnfin(neg, d.sig, d.exp);
   return 0;
 }
 
