@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # build.sh: builds Quillon and runs it or its tests on a Debian machine.
 #   ./build.sh demo      release build, then the demo application in run
+#                        (./build.sh demo -m: under the command monitor)
 #   ./build.sh test      release build and all tests, then the sanitizer
 #                        build (clang, ASan + UBSan, fuzz targets) and all tests
 #   ./build.sh release | sanitize   one build and its tests
 #   ./build.sh bench     release build and the benchmarks
+#   ./build.sh package   release build, then the Debian package in
+#                        build/release/package
 # Each installs what it needs through apt-get when it is missing.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -27,7 +30,7 @@ need() {
 
 base_deps() {
   need cmake ninja-build g++ pkg-config libncurses-dev ncurses-base ncurses-term \
-       googletest libgtest-dev libvterm-dev tmux
+       googletest libgtest-dev libvterm-dev tmux dpkg-dev file groff-base
 }
 
 configure() {  # dir, extra cmake arguments...
@@ -58,7 +61,7 @@ run_tests() {  # build dir
 case "${1:-}" in
   demo)
     release -DQUILLON_PEERS=ON
-    exec "$top/examples/demo.sh" "$top/build/release"
+    exec "$top/examples/demo.sh" "$top/build/release" "${@:2}"
     ;;
   test)
     # the tests never depend on a benchmark peer: this build looks for none
@@ -75,8 +78,12 @@ case "${1:-}" in
     release -DQUILLON_PEERS=ON
     "$top/bench/run.sh" "$top/build/release"
     ;;
+  package)
+    release -DQUILLON_PEERS=OFF
+    (cd build/release && cpack -G DEB)
+    ;;
   *)
-    echo "usage: $0 demo | test | release | sanitize | bench" >&2
+    echo "usage: $0 demo | test | release | sanitize | bench | package" >&2
     exit 2
     ;;
 esac

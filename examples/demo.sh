@@ -1,17 +1,13 @@
 #!/usr/bin/env bash
-# demo.sh BUILD_DIR: the main job.  Starts run on this terminal with the
-# example program procs loaded under the command monitor, ready to be run
-# and inspected.
+# demo.sh BUILD_DIR [quillon-demo arguments]: the main job.  Starts the
+# demo order-entry application of this build on this terminal, with the
+# demo's defaults file and a data folder of its own (BUILD_DIR/demo-data).
+# examples/demo.sh BUILD_DIR -m starts it under the command monitor.
 set -euo pipefail
-build=${1:?usage: examples/demo.sh BUILD_DIR}
-cd "$build"
-cat <<'TEXT'
-Quillon: run with the example program "procs" loaded in debug mode.
-Try, at the ">" prompt:
-  dr            the routines          dv        the variables
-  br fill       a breakpoint          ru        run to it
-  di i          show a variable       st / sp   step (sp steps over calls)
-  go            continue              ch        the call hierarchy
-  cb            clear breakpoints     qu        quit
-TEXT
-exec ./bin/run "P=lo ./examples/procs" VXDEFAULT=/nonexistent "${@:2}"
+build=$(cd "${1:?usage: examples/demo.sh BUILD_DIR [-m] [NAME=value ...]}" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+export QUILLON_RUN=$build/bin/run
+export QUILLON_DEMO_PROGRAMS=$build/examples/demo/programs
+export QUILLON_DEMO_DEFAULTS=$here/demo/demo.defaults
+export QUILLON_DEMO_DATA=${QUILLON_DEMO_DATA:-$build/demo-data}
+exec "$here/demo/quillon-demo" "${@:2}"

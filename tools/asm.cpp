@@ -26,6 +26,7 @@
 
 #include "run/base/interp.h"
 #include "run/interp/opcodes.h"
+#include "tools/asmtext.h"
 #include "tools/pcode.h"
 
 namespace {
@@ -96,6 +97,7 @@ constexpr int PA_MAX_ERRORS = 30;
 struct pa_state {
   std::string srcname;                            // for messages
   int line = 0;                                   // current line
+  std::string where;                              // macro context of the line
   std::string errors;                             // collected messages
   int nerrors = 0;                                // their count
   int version = 129;                              // p-code version
@@ -129,77 +131,16 @@ int adr_len(const pa_state &s) {
 
 void error(pa_state &s, const std::string &msg) {
   if (s.nerrors++ < PA_MAX_ERRORS)
-    s.errors += s.srcname + ":" + std::to_string(s.line) + ": " + msg + "\n";
+    s.errors += s.srcname + ":" + std::to_string(s.line) + ": " + msg + s.where + "\n";
 }
 
 // ---- text helpers -----------------------------------------------------
 
-std::string trim(const std::string &t) {
-  size_t a = t.find_first_not_of(" \t\r"), b = t.find_last_not_of(" \t\r");
-  return a == std::string::npos ? "" : t.substr(a, b - a + 1);
-}
-
-bool is_ident_start(char c) {
-  return std::isalpha(static_cast<unsigned char>(c)) || c == '_' || c == '$';
-}
-bool is_ident(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$';
-}
-
 bool is_name(const std::string &t) {
-  if (t.empty() || !is_ident_start(t[0])) return false;
+  if (t.empty() || !ptx_is_ident_start(t[0])) return false;
   for (char c : t)
-    if (!is_ident(c)) return false;
+    if (!ptx_is_ident(c)) return false;
   return true;
-}
-
-// cuts a comment (";" outside quotes) off the line
-std::string strip_comment(const std::string &l) {
-  char q = 0;
-  for (size_t i = 0; i < l.size(); i++) {
-    char c = l[i];
-    if (q) {
-      if (c == '\\')
-        i++;
-      else if (c == q)
-        q = 0;
-    } else if (c == '"' || c == '\'') {
-      q = c;
-    } else if (c == ';') {
-      return l.substr(0, i);
-    }
-  }
-  return l;
-}
-
-// splits operands at commas outside quotes, parentheses and braces
-std::vector<std::string> split_operands(const std::string &t) {
-  std::vector<std::string> out;
-  std::string cur;
-  char q = 0;
-  int depth = 0;
-  for (size_t i = 0; i < t.size(); i++) {
-    char c = t[i];
-    if (q) {
-      cur += c;
-      if (c == '\\' && i + 1 < t.size())
-        cur += t[++i];
-      else if (c == q)
-        q = 0;
-      continue;
-    }
-    if (c == '"' || c == '\'') q = c;
-    if (c == '(' || c == '{') depth++;
-    if (c == ')' || c == '}') depth--;
-    if (c == ',' && depth == 0) {
-      out.push_back(trim(cur));
-      cur.clear();
-      continue;
-    }
-    cur += c;
-  }
-  if (!trim(cur).empty() || !out.empty()) out.push_back(trim(cur));
-  return out;
 }
 
 bool parse_long(const std::string &t, long *v) {
@@ -278,7 +219,7 @@ bool parse_braces(const std::string &t, std::vector<uint8_t> *out) {
 
 // label +/- number ... ; numbers in C notation
 bool parse_expr(const std::string &t0, pa_expr *e) {
-  std::string t = trim(t0);
+  std::string t = ptx_trim(t0);
   *e = pa_expr{};
   size_t i = 0;
   int sign = 1;
@@ -299,8 +240,8 @@ bool parse_expr(const std::string &t0, pa_expr *e) {
     if (c == '-' && i + 1 < t.size() && !std::isdigit(static_cast<unsigned char>(t[i + 1])))
       return false;
     size_t j = i;
-    if (is_ident_start(c)) {
-      while (j < t.size() && is_ident(t[j])) j++;
+    if (ptx_is_ident_start(c)) {
+      while (j < t.size() && ptx_is_ident(t[j])) j++;
       e->terms.push_back({sign, t.substr(i, j - i)});
     } else {
       if (c == '-' || c == '+') j++;
@@ -335,14 +276,14 @@ pa_part expr_part(const pa_expr &e, int width) {
 // an operand naming a variable: name, %N or *, with () or (,) after it;
 // *subs receives the number of subscripts (0, 1, 2), -1 when not one
 bool parse_var(pa_state &s, const std::string &t0, pa_part *p, int *subs) {
-  std::string t = trim(t0);
+  std::string t = ptx_trim(t0);
   *subs = 0;
   if (t.size() > 2 && t.compare(t.size() - 3, 3, "(,)") == 0) {
     *subs = 2;
-    t = trim(t.substr(0, t.size() - 3));
+    t = ptx_trim(t.substr(0, t.size() - 3));
   } else if (t.size() > 2 && t.compare(t.size() - 2, 2, "()") == 0) {
     *subs = 1;
-    t = trim(t.substr(0, t.size() - 2));
+    t = ptx_trim(t.substr(0, t.size() - 2));
   }
   p->kind = PP_OPND;
   if (t == "*") return p->opnd = -1, true;
@@ -635,6 +576,18 @@ bool instruction(pa_state &s, std::string m, const std::vector<std::string> &ops
   return true;
 }
 
+// true for the words a macro may not take: mnemonics and declarations
+bool is_mnemonic(const std::string &m) {
+  static const char *const words[] = {"num",  "str",  "vstr",   "param", "restore",
+                                      "stop", "trap", "untrap", "raise"};
+  if (in_list(m, words, std::size(words)) || in_list(m, NFETCH_OPS, std::size(NFETCH_OPS)) ||
+      in_list(m, SFETCH_OPS, std::size(SFETCH_OPS)) ||
+      in_list(m, OPERAND_OPS, std::size(OPERAND_OPS)))
+    return true;
+  size_t dot = m.find('.');
+  return zop_find(m.c_str()) || (dot != std::string::npos && zop_find(m.substr(0, dot).c_str()));
+}
+
 // ---- DATA items ------------------------------------------------------------
 
 void data_items(pa_state &s, const std::vector<std::string> &ops, std::vector<uint8_t> &out) {
@@ -691,14 +644,14 @@ bool want_mode(pa_state &s, int mode) {
 void declare(pa_state &s, const std::string &kw, const std::string &rest) {
   pa_routine *r = current(s);
   if (!r) return;
-  std::string t = trim(rest);
+  std::string t = ptx_trim(rest);
   pa_var v;
   bool param = kw == "param";
   std::string kind = kw;
   if (param) {
     size_t sp = t.find_first_of(" \t");
     kind = t.substr(0, sp);
-    t = sp == std::string::npos ? "" : trim(t.substr(sp));
+    t = sp == std::string::npos ? "" : ptx_trim(t.substr(sp));
     if (r->vars.size() > size_t(std::count_if(r->vars.begin(), r->vars.end(),
                                               [](const pa_var &x) { return x.param; })))
       return error(s, "parameters must come before the other variables");
@@ -707,32 +660,32 @@ void declare(pa_state &s, const std::string &kw, const std::string &rest) {
     return error(s, "num, str or vstr expected");
   // NAME [(d1 [, d2])] [common ADDR | unbound]
   size_t i = 0;
-  while (i < t.size() && is_ident(t[i])) i++;
+  while (i < t.size() && ptx_is_ident(t[i])) i++;
   v.name = t.substr(0, i);
   if (!is_name(v.name)) return error(s, "bad variable name");
   for (const pa_var &o : r->vars)
     if (o.name == v.name) return error(s, "variable " + v.name + " declared twice");
-  t = trim(t.substr(i));
+  t = ptx_trim(t.substr(i));
   std::vector<long> dims;
   bool has_parens = false;
   if (!t.empty() && t[0] == '(') {
     size_t close = t.find(')');
     if (close == std::string::npos) return error(s, "missing )");
     has_parens = true;
-    for (const std::string &d : split_operands(t.substr(1, close - 1))) {
+    for (const std::string &d : ptx_split_operands(t.substr(1, close - 1))) {
       long x = 0;
       if (!d.empty() && (!parse_long(d, &x) || x < 0 || x > 65535))
         return error(s, "bad dimension: " + d);
       dims.push_back(x);
     }
-    t = trim(t.substr(close + 1));
+    t = ptx_trim(t.substr(close + 1));
   }
   if (dims.size() > 2) return error(s, "at most two dimensions");
   bool common = false, unbound = param;
   long caddr = 0;
   if (t.rfind("common", 0) == 0) {
     common = true;
-    if (!parse_long(trim(t.substr(6)), &caddr) || caddr < 0)
+    if (!parse_long(ptx_trim(t.substr(6)), &caddr) || caddr < 0)
       return error(s, "common needs an address");
   } else if (t == "unbound") {
     unbound = true;
@@ -778,13 +731,13 @@ void start_routine(pa_state &s, bool is_main, const std::string &rest) {
   pa_routine r;
   r.is_main = is_main;
   r.line = s.line;
-  std::string t = trim(rest);
+  std::string t = ptx_trim(rest);
   if (is_main) {
     for (const pa_routine &o : s.routines)
       if (o.is_main) return error(s, "a second .main");
     if (t.size() >= 2 && t.compare(t.size() - 2, 2, "()") == 0) {
       r.callable = true;
-      t = trim(t.substr(0, t.size() - 2));
+      t = ptx_trim(t.substr(0, t.size() - 2));
     }
     r.name = t.empty() ? "MAIN" : t;
   } else {
@@ -948,7 +901,7 @@ void dir_debug(pa_state &s, const std::string &d, const std::vector<std::string>
 }
 
 void directive(pa_state &s, const std::string &d, const std::string &rest) {
-  std::vector<std::string> ops = split_operands(rest);
+  std::vector<std::string> ops = ptx_split_operands(rest);
   long v;
   if (d == ".pcode") {
     if (s.version_set || !s.routines.empty() || !s.items.empty())
@@ -980,7 +933,7 @@ void directive(pa_state &s, const std::string &d, const std::string &rest) {
   } else if (d == ".data") {
     dir_data(s, ops);
   } else if (d == ".opnd") {
-    std::vector<std::string> w = split_operands(rest);
+    std::vector<std::string> w = ptx_split_operands(rest);
     if (w.size() != 2 || !is_name(w[0]) || !parse_long(w[1], &v) || v < 0)
       return error(s, ".opnd needs name, index");
     s.opnds[w[0]] = v;
@@ -1005,19 +958,19 @@ void directive(pa_state &s, const std::string &d, const std::string &rest) {
 }
 
 void parse_line(pa_state &s, const std::string &raw) {
-  std::string l = trim(strip_comment(raw));
+  std::string l = ptx_trim(ptx_strip_comment(raw));
   if (l.empty()) return;
   // labels: NAME: at the start
   size_t i = 0;
-  while (i < l.size() && is_ident(l[i])) i++;
+  while (i < l.size() && ptx_is_ident(l[i])) i++;
   if (i > 0 && i < l.size() && l[i] == ':') {
     add_label(s, l.substr(0, i));
-    l = trim(l.substr(i + 1));
+    l = ptx_trim(l.substr(i + 1));
     if (l.empty()) return;
   }
   size_t sp = l.find_first_of(" \t");
   std::string m = l.substr(0, sp);
-  std::string rest = sp == std::string::npos ? "" : trim(l.substr(sp));
+  std::string rest = sp == std::string::npos ? "" : ptx_trim(l.substr(sp));
   for (char &c : m) c = char(std::tolower(static_cast<unsigned char>(c)));
   if (m[0] == '.') return directive(s, m, rest);
   if (m == "num" || m == "str" || m == "vstr" || m == "param") {
@@ -1025,7 +978,7 @@ void parse_line(pa_state &s, const std::string &raw) {
     return declare(s, m, rest);
   }
   pa_item it;
-  if (!instruction(s, m, split_operands(rest), it)) return error(s, "unknown mnemonic " + m);
+  if (!instruction(s, m, ptx_split_operands(rest), it)) return error(s, "unknown mnemonic " + m);
   if (!it.parts.empty()) add_code(s, it);
 }
 
@@ -1437,17 +1390,20 @@ void write_file(pa_state &s, const pa_image &img, std::vector<uint8_t> &file) {
 
 }  // namespace
 
-bool pasm_assemble(const std::string &src, const std::string &srcname, pasm_output &out) {
+bool pasm_assemble(const std::string &src, const std::string &srcname, pasm_output &out,
+                   const std::vector<std::string> &include_dirs) {
   pa_state s;
   s.srcname = srcname;
-  size_t at = 0;
-  while (at <= src.size()) {
-    size_t nl = src.find('\n', at);
-    if (nl == std::string::npos) nl = src.size();
-    s.line++;
-    parse_line(s, src.substr(at, nl - at));
-    at = nl + 1;
+  ptx_result text = ptx_expand(src, srcname, include_dirs, is_mnemonic);
+  for (const ptx_line &l : text.lines) {
+    s.srcname = l.file;
+    s.line = l.line;
+    s.where = l.where;
+    parse_line(s, l.text);
   }
+  s.srcname = srcname;
+  s.where.clear();
+  s.nerrors += text.nerrors;
   if (s.mode == 1) layout_routines(s);
   pa_image img;
   if (s.nerrors == 0 && layout(s)) {
@@ -1457,7 +1413,7 @@ bool pasm_assemble(const std::string &src, const std::string &srcname, pasm_outp
     if (s.nerrors == 0) write_file(s, img, out.file);
   }
   if (s.nerrors > PA_MAX_ERRORS) out.errors += s.srcname + ": too many errors\n";
-  out.errors = s.errors + out.errors;
+  out.errors = text.errors + s.errors + out.errors;
   if (s.nerrors) out.file.clear();
   return s.nerrors == 0;
 }

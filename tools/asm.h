@@ -12,5 +12,8 @@ struct pasm_output {
   std::string errors;         // "name:line: message" lines; empty on success
 };
 
-// Assembles src (named srcname in messages); true on success.
-bool pasm_assemble(const std::string &src, const std::string &srcname, pasm_output &out);
+// Assembles src (named srcname in messages, and the folder of its include
+// files); include files not found there are looked for in include_dirs.
+// True on success.
+bool pasm_assemble(const std::string &src, const std::string &srcname, pasm_output &out,
+                   const std::vector<std::string> &include_dirs = {});

@@ -1,25 +1,30 @@
 // pasm_main.cpp: the pasm program: assembles a p-code source file into a
-// program file.  Usage: pasm [-o output] source; without -o the output is
-// the source name without its ".pasm" suffix.
+// program file.  Usage: pasm [-o output] [-I dir]... source; without -o the output is
+// the source name without its ".pasm" suffix; -I adds a folder in which
+// include files are looked for.
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "tools/asm.h"
 #include "tools/toolio.h"
 
 int main(int argc, char **argv) {
   std::string out, in;
+  std::vector<std::string> dirs;
   for (int i = 1; i < argc; i++) {
     if (std::strcmp(argv[i], "-o") == 0 && i + 1 < argc)
       out = argv[++i];
+    else if (std::strcmp(argv[i], "-I") == 0 && i + 1 < argc)
+      dirs.push_back(argv[++i]);
     else if (in.empty() && argv[i][0] != '-')
       in = argv[i];
     else
       in.clear(), i = argc;
   }
   if (in.empty()) {
-    std::fputs("usage: pasm [-o output] source.pasm\n", stderr);
+    std::fputs("usage: pasm [-o output] [-I dir]... source.pasm\n", stderr);
     return 2;
   }
   if (out.empty()) {
@@ -35,7 +40,7 @@ int main(int argc, char **argv) {
     return 1;
   }
   pasm_output res;
-  if (!pasm_assemble(src, in, res)) {
+  if (!pasm_assemble(src, in, res, dirs)) {
     std::fputs(res.errors.c_str(), stderr);
     return 1;
   }
