@@ -20,6 +20,7 @@
 
 #include "run/base/image.h"
 #include "run/loader/debuginfo.h"
+#include "run/loader/zload.h"
 
 zcall_state zc;
 
@@ -38,6 +39,7 @@ void zpush(uint32_t csize) {
   r->regs = zp;
   r->rcod2 = zrcod2;
   r->csize = csize;
+  r->rst_n = zl.rst_count;
   r->image = reinterpret_cast<uint8_t *>(r + 1);
   std::memcpy(r->image, area.data(), csize);
   r->znext = zc.zstk_head;
@@ -52,6 +54,7 @@ void zpop() {
   if (!r) zraise(103);
   zp = r->regs;
   zrcod2 = r->rcod2;  // the caller's armed handler survives the call
+  zl.rst_count = r->rst_n;
   std::memcpy(zspan(zm.zrbas, r->csize).data(), r->image, r->csize);
   setPcodeVersion((zp.flags & ZF_24BIT) ? PCODE24BIT : PCODE16BIT);
   zc.zstk_head = r->znext;

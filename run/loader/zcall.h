@@ -17,6 +17,7 @@ struct zload_rec {
   unsigned rcod2;    // the caller's routine state bits (its armed handler)
   uint32_t csize;    // bytes of the caller's program area saved
   uint8_t *image;    // csize bytes from zrbas on, allocated with the record
+  uint32_t rst_n;    // the caller's procedure count (zl.rst_count)
 };
 
 constexpr int ZPROGNAMES = 16;     // names kept by zinfo_save

@@ -354,6 +354,31 @@ TEST_P(calls, call_with_parameters_and_return) {
   EXPECT_EQ(zc.zstk_cnt, 0);
 }
 
+// A called program with fewer procedures than its caller left its own
+// count of procedures behind: the caller's later procedures were refused
+// as beyond its routine table (102).
+TEST_P(calls, caller_keeps_its_procedures_after_a_smaller_callee) {
+  program("small", ".main SMALL()\n  ret\n");
+  std::string caller = program("big", std::string(R"(
+.main BIG
+  num x
+  spush ")") + dir + R"(/small"
+  push 0
+  call 52, 2
+  call SECOND, 0
+  store x
+  stop
+.proc FIRST
+  push 1
+  ret
+.proc SECOND
+  push 2
+  ret
+)");
+  ASSERT_EQ(run(caller), 0);
+  EXPECT_EQ(num(0), "2");
+}
+
 TEST_P(calls, call_refusals_restore_the_caller) {
   program("two", ".main TWO()\n  param num a\n  param num b\n  ret\n");
   std::string caller = program("caller", std::string(R"(
