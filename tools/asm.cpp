@@ -562,6 +562,15 @@ bool instruction(pa_state &s, std::string m, const std::vector<std::string> &ops
     auto_fetch(s, m, oper, zopcodes[oper | 0x80].shape, ops, it);
     return true;
   }
+  if (m == "ongoto" || m == "ongosub" || m == "ongoto.l" || m == "ongosub.l") {
+    // the targets in the order of n: the table lists them from the last
+    std::vector<std::string> table(ops.begin(), ops.begin() + (ops.empty() ? 0 : 1));
+    for (size_t i = ops.size(); i > 1; i--) table.push_back(ops[i - 1]);
+    bool sub = m.compare(0, 7, "ongosub") == 0;
+    std::string name = std::string(sub ? "gosubc" : "jmpc") + (m.back() == 'l' ? ".l" : "");
+    instr_exact(s, *zop_find(name.c_str()), false, table, it);
+    return true;
+  }
   bool force_short = false;
   if (m.size() > 2 && m.compare(m.size() - 2, 2, ".s") == 0) {
     const zopcode *j = zop_find(m.substr(0, m.size() - 2).c_str());
@@ -578,8 +587,8 @@ bool instruction(pa_state &s, std::string m, const std::vector<std::string> &ops
 
 // true for the words a macro may not take: mnemonics and declarations
 bool is_mnemonic(const std::string &m) {
-  static const char *const words[] = {"num",  "str",  "vstr",   "param", "restore",
-                                      "stop", "trap", "untrap", "raise"};
+  static const char *const words[] = {"num",  "str",    "vstr",  "param",  "restore", "stop",
+                                      "trap", "untrap", "raise", "ongoto", "ongosub"};
   if (in_list(m, words, std::size(words)) || in_list(m, NFETCH_OPS, std::size(NFETCH_OPS)) ||
       in_list(m, SFETCH_OPS, std::size(SFETCH_OPS)) ||
       in_list(m, OPERAND_OPS, std::size(OPERAND_OPS)))
