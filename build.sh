@@ -30,7 +30,7 @@ need() {
 
 base_deps() {
   need cmake ninja-build g++ pkg-config libncurses-dev ncurses-base ncurses-term \
-       googletest libgtest-dev libvterm-dev tmux dpkg-dev file groff-base
+       googletest libgtest-dev libvterm-dev tmux less dpkg-dev file groff-base
 }
 
 configure() {  # dir, extra cmake arguments...

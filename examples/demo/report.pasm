@@ -58,6 +58,7 @@
   vstr  fname(40)
   vstr  line(100)
   vstr  where(60)
+  vstr  note(80)                ; the message of the last report
   open  U_CUST, "cust", 1, nofile
   open  U_ORD, "orders", 1, nofile
   spush "1"
@@ -77,6 +78,10 @@ form:
   say   4, 11, "File name"
   show  fname, 17, 11, 40
   keys  " F2 Print  Enter next field  F10 Back"
+  spush note                    ; after the pager: what it showed
+  call  MSG, 1
+  spush ""
+  sstore note
   push  1
   store f
 field:
@@ -334,10 +339,14 @@ closeprn:
   scat  *
   scat  ", printed to "
   scat  where
-  call  MSG, 1
+  sstore note
   push  mode
   eq    3
   jt.l  form                    ; the form again, after the pager
+  spush note
+  call  MSG, 1
+  spush ""
+  sstore note
   jmp.l field
 
 ; emit: writes line as one print line

@@ -1,4 +1,5 @@
-// The demo application end to end, in tmux: the menu on the first start
+// The demo application end to end, on the pseudo-terminal harness and in
+// tmux: the menu on the first start
 // with the sample data made; a customer added and found by name; an order
 // of three lines saved and one abandoned; the report printed to a file
 // through the demo's printer entry; the screen checked at each step and
@@ -6,16 +7,18 @@
 // same data: the record lock keeps one user from changing a customer the
 // other holds, and neither change is lost; a name list passes a held
 // customer; two orders entered at once get different numbers, and an
-// abandoned one leaves nothing behind.
+// abandoned one leaves nothing behind.  The report through the pager and
+// the spooler.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "tests/demo/tmuxdemo.h"
+#include "tests/demo/demoterm.h"
 #include "tests/pty/pty.h"
 
 namespace {
@@ -57,7 +60,7 @@ expected menu_screen() {
 }
 
 // idxaudit's verdict on a file of the data folder
-std::string audit(const demo_tmux &d, const std::string &file, int *status) {
+std::string audit(const demo_term &d, const std::string &file, int *status) {
   return demo_sh(build_dir() + "/bin/idxaudit -n " + d.data + "/" + file, status);
 }
 
@@ -80,13 +83,33 @@ std::string rows_of(const std::vector<std::string> &r, int from, int to) {
   return screen_text(std::vector<std::string>(r.begin() + from - 1, r.begin() + to));
 }
 
-TEST(demo, add_find_order_report_and_the_files_afterwards) {
-  demo_tmux d;
+// Each test runs on both terminals: the pseudo-terminal harness, and tmux
+// when the machine has it.
+class demo : public ::testing::TestWithParam<std::string> {
+ protected:
+  std::unique_ptr<demo_term> term;
+  void SetUp() override {
+    if (GetParam() == "pty") {
+      term = std::make_unique<demo_pty>();
+    } else {
+      if (!demo_tmux::available()) GTEST_SKIP() << "tmux is not installed";
+      term = std::make_unique<demo_tmux>();
+    }
+  }
+};
+
+TEST_P(demo, add_find_order_report_and_the_files_afterwards) {
+  demo_term &d = *term;
   const std::string u = "u";
   d.start(u);
   ASSERT_TRUE(d.wait_for(u, "Choose a part of the application")) << screen_text(d.rows(u));
   d.settle(u);
   EXPECT_EQ(screen_text(d.rows(u)), screen_text(menu_screen().text()));
+  if (auto *p = dynamic_cast<demo_pty *>(&d)) {  // the bar on the first item
+    EXPECT_TRUE(p->user(u).cell(7, 30).reverse);
+    EXPECT_FALSE(p->user(u).cell(8, 30).reverse);
+    EXPECT_TRUE(p->user(u).cell(0, 30).reverse);  // the title bar
+  }
   struct stat st;
   EXPECT_EQ(stat((d.data + "/cust.dat").c_str(), &st), 0);  // the sample data
 
@@ -231,8 +254,8 @@ TEST(demo, add_find_order_report_and_the_files_afterwards) {
   EXPECT_EQ(report.find("\x1bP"), std::string::npos) << report;
 }
 
-TEST(demo, two_users_the_record_lock_and_orders_at_once) {
-  demo_tmux d;
+TEST_P(demo, two_users_the_record_lock_and_orders_at_once) {
+  demo_term &d = *term;
   d.start("a");
   ASSERT_TRUE(d.wait_for("a", "Choose a part of the application"));
   d.start("b");
@@ -346,5 +369,48 @@ TEST(demo, two_users_the_record_lock_and_orders_at_once) {
   EXPECT_NE(audit(d, "olines", &status).find("sound: 6 records"), std::string::npos);
   EXPECT_EQ(status, 0);
 }
+
+// The report by default on the screen through the pager of the defaults
+// file, whose quitting brings the form back; on request through the
+// spooler, which gets the printer entry's bytes without the parameter line.
+TEST_P(demo, report_to_the_pager_and_to_the_spooler) {
+  struct stat st;
+  if (stat("/usr/bin/less", &st) != 0)
+    GTEST_SKIP() << "less, the pager of the demo, is not installed";
+  demo_term &d = *term;
+  const std::string u = "u";
+  d.start(u, "\"SPOOLNAME=cat >spooled.lp\"");
+  ASSERT_TRUE(d.wait_for(u, "Choose a part of the application")) << screen_text(d.rows(u));
+  d.keys(u, "F3");
+  ASSERT_TRUE(d.wait_for(u, "F2 Print"));
+  d.keys(u, "F2");
+  ASSERT_TRUE(d.wait_for(u, "Total of 2 orders")) << screen_text(d.rows(u));
+  d.settle(u);
+  std::vector<std::string> p = d.rows(u);
+  EXPECT_NE(screen_text(p).find("\nQuillon Demo: orders"), std::string::npos) << screen_text(p);
+  EXPECT_NE(screen_text(p).find("\n000501  01.12.2026  000101 Adler Bakery"), std::string::npos)
+      << screen_text(p);
+  d.type(u, "q");
+  ASSERT_TRUE(d.wait_for(u, "Report of 2 orders, total 733.64, printed to the pager"))
+      << screen_text(d.rows(u));
+  d.settle(u);
+  EXPECT_EQ(d.rows(u)[5], boxed({{4, "Print to"}, {17, "1  the screen (pager)"}}));
+
+  d.type(u, "3");
+  d.keys(u, "F2");
+  ASSERT_TRUE(d.wait_for(u, "Report of 2 orders, total 733.64, printed to the spooler"))
+      << screen_text(d.rows(u));
+  d.keys(u, "F10");
+  ASSERT_TRUE(d.wait_for(u, "Choose a part"));
+  d.keys(u, "F10");
+  ASSERT_TRUE(d.wait_for(u, "EXIT=0")) << screen_text(d.rows(u));
+  std::string spooled = file_text(d.data + "/spooled.lp");
+  EXPECT_EQ(spooled.find("\x1bP"), std::string::npos) << spooled;
+  EXPECT_NE(spooled.find("\x1b[1mQuillon Demo: orders"), std::string::npos) << spooled;
+  EXPECT_NE(spooled.find("Total of 2 orders"), std::string::npos) << spooled;
+}
+
+INSTANTIATE_TEST_SUITE_P(terminals, demo, ::testing::Values("pty", "tmux"),
+                         [](const ::testing::TestParamInfo<std::string> &i) { return i.param; });
 
 }  // namespace
