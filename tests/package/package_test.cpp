@@ -2,7 +2,8 @@
 // prefix, and the Debian package built by cpack, installed into a scratch
 // root with dpkg (its own database there), used from the installed paths
 // (run, pasm, the defaults file, the manual pages, the demo), removed and
-// purged without leaving anything behind.
+// purged without leaving anything behind.  Without dpkg the package is
+// left untried.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -98,8 +99,30 @@ void use_installation(const std::string &prefix, const std::string &defaults,
   EXPECT_EQ(exit_code(s), 0);
 }
 
+// true when the shell finds every one of these commands
+bool have(const std::string &commands) {
+  return sh("for c in " + commands + "; do command -v $c || exit 1; done") == 0;
+}
+
+// The demo, started by PREFIX/bin/quillon-demo with the programs and the
+// defaults file installed beside it: its menu on the first start (the
+// sample data made in a data folder of its own), ended with F10.
+void use_demo(const std::string &prefix, const std::string &work) {
+  pty_session s;
+  pty_options o;
+  o.argv = {prefix + "/bin/quillon-demo", "-d", work + "/demo-data"};
+  o.env = base_env({"HOME=" + work});
+  o.cwd = work;
+  ASSERT_TRUE(s.start(o));
+  EXPECT_TRUE(s.wait_screen("Choose a part of the application", 10000)) << s.transcript();
+  EXPECT_TRUE(exists(work + "/demo-data/cust.dat"));
+  s.type("\x1b[21~");  // F10
+  EXPECT_EQ(exit_code(s), 0) << s.transcript();
+}
+
 // The manual pages of a man directory format without a warning.
 void manual_pages(const std::string &man) {
+  if (!have("groff gzip")) return;  // nothing to format them with
   for (const char *page : {"man1/run.1", "man1/tovelta.1", "man1/idxaudit.1", "man1/pasm.1",
                            "man1/pdis.1", "man5/quillon.5"}) {
     std::string out;
@@ -123,9 +146,11 @@ TEST(install, to_a_prefix_with_the_sample_defaults_file_under_it) {
     EXPECT_TRUE(exists(prefix + "/" + f)) << f;
   manual_pages(prefix + "/share/man");
   use_installation(prefix, prefix + "/etc/default/quillon", t.dir);
+  use_demo(prefix, t.dir);
 }
 
 TEST(package, installs_into_a_root_runs_from_there_and_is_removed_cleanly) {
+  if (!have("dpkg dpkg-deb")) GTEST_SKIP() << "dpkg and dpkg-deb are not installed";
   scratch t;
   ASSERT_FALSE(t.dir.empty());
   std::string out;
@@ -151,11 +176,11 @@ TEST(package, installs_into_a_root_runs_from_there_and_is_removed_cleanly) {
   std::string dpkg = "dpkg --root=" + root + " --force-not-root --force-depends --log=/dev/null ";
   ASSERT_EQ(sh(dpkg + "-i " + deb, &out), 0) << out;
   for (const char *f : {"usr/bin/run", "usr/bin/quillon-demo", "etc/default/quillon",
-                        "usr/share/quillon/demo/programs/menu",
-                        "usr/share/man/man5/quillon.5.gz"})
+                        "usr/share/quillon/demo/programs/menu", "usr/share/man/man5/quillon.5.gz"})
     EXPECT_TRUE(exists(root + "/" + f)) << f;
   manual_pages(root + "/usr/share/man");
   use_installation(root + "/usr", root + "/etc/default/quillon", t.dir);
+  use_demo(root + "/usr", t.dir);
 
   // removed: only the defaults file stays, as the administrator's; purged:
   // nothing at all
