@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-struct pty_session;
+class pty_session;
 
 struct demo_term {
   std::string data;  // the data folder of the demo
