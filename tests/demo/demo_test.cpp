@@ -410,6 +410,59 @@ TEST_P(demo, report_to_the_pager_and_to_the_spooler) {
   EXPECT_NE(spooled.find("Total of 2 orders"), std::string::npos) << spooled;
 }
 
+// A run killed in the middle of an order, as a crash would end it: its
+// header and line were in the files, and the next user's start of the
+// report rolls them back, so the report, the files and the next order's
+// number show nothing of it.
+TEST_P(demo, an_order_cut_short_by_a_crash_is_rolled_back) {
+  demo_term &d = *term;
+  d.start("a");
+  ASSERT_TRUE(d.wait_for("a", "Choose a part of the application"));
+  d.keys("a", "F2");
+  ASSERT_TRUE(d.wait_for("a", "Enter the customer's number"));
+  d.type("a", "101");
+  d.keys("a", "Enter");
+  ASSERT_TRUE(d.wait_for("a", "Order no.  000503"));
+  d.type("a", "Flour");
+  d.keys("a", "Enter");
+  d.type("a", "2");
+  d.keys("a", "Enter");
+  d.type("a", "3");
+  d.keys("a", "Enter");
+  ASSERT_TRUE(d.wait_for("a", "    1.14"));  // the line's VAT: it was written
+  ASSERT_TRUE(d.crash("a"));
+  ASSERT_TRUE(d.wait_for("a", "EXIT=137")) << screen_text(d.rows("a"));
+
+  d.start("b");
+  ASSERT_TRUE(d.wait_for("b", "Choose a part of the application"));
+  d.keys("b", "F3");
+  ASSERT_TRUE(d.wait_for("b", "F2 Print"));
+  d.type("b", "2");
+  d.keys("b", "F2");
+  ASSERT_TRUE(d.wait_for("b", "Report of 2 orders, total 733.64, printed to report.lp1"))
+      << screen_text(d.rows("b"));
+  d.keys("b", "F10");
+  ASSERT_TRUE(d.wait_for("b", "Choose a part"));
+  d.keys("b", "F2");
+  ASSERT_TRUE(d.wait_for("b", "Enter the customer's number"));
+  d.type("b", "102");
+  d.keys("b", "Enter");
+  ASSERT_TRUE(d.wait_for("b", "Order no.  000503")) << screen_text(d.rows("b"));
+  d.keys("b", "Escape");
+  ASSERT_TRUE(d.wait_for("b", "(Y/N)"));
+  d.type("b", "y");
+  ASSERT_TRUE(d.wait_for("b", "Order 000503 abandoned"));
+  d.keys("b", "F10");
+  ASSERT_TRUE(d.wait_for("b", "Choose a part"));
+  d.keys("b", "F10");
+  ASSERT_TRUE(d.wait_for("b", "EXIT=0"));
+  int status = -1;
+  EXPECT_NE(audit(d, "orders", &status).find("sound: 2 records"), std::string::npos);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(audit(d, "olines", &status).find("sound: 5 records"), std::string::npos);
+  EXPECT_EQ(status, 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(terminals, demo, ::testing::Values("pty", "tmux"),
                          [](const ::testing::TestParamInfo<std::string> &i) { return i.param; });
 

@@ -7,6 +7,7 @@
 #include <term.h>
 #include <unistd.h>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -55,6 +56,13 @@ demo_term::demo_term() {
 
 demo_term::~demo_term() {
   if (!data.empty()) demo_sh("rm -rf " + data);
+}
+
+bool demo_term::crash(const std::string &name) {
+  int status = -1;
+  std::string pid = demo_sh("pgrep -P " + std::to_string(shell(name)) + " -x run", &status);
+  if (status != 0 || pid.empty()) return false;
+  return kill(pid_t(std::stol(pid)), SIGKILL) == 0;
 }
 
 // ---- the pseudo-terminal harness ---------------------------------------------
@@ -159,6 +167,10 @@ void demo_pty::settle(const std::string &name) {
   user(name).settle(120);
 }
 
+int demo_pty::shell(const std::string &name) {
+  return int(user(name).pid());
+}
+
 // ---- tmux ----------------------------------------------------------------------
 
 demo_tmux::demo_tmux() {
@@ -214,6 +226,11 @@ bool demo_tmux::wait_for(const std::string &name, const std::string &text) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return false;
+}
+
+int demo_tmux::shell(const std::string &name) {
+  std::string pid = tmux("display-message -p -t " + name + " '#{pane_pid}'");
+  return pid.empty() ? -1 : std::atoi(pid.c_str());
 }
 
 void demo_tmux::settle(const std::string &name) {

@@ -38,6 +38,11 @@ struct demo_term {
   virtual bool wait_for(const std::string &name, const std::string &text) = 0;
   // waits until the screen no longer changes (the program waits for a key)
   virtual void settle(const std::string &name) = 0;
+  // the process that started the demo for user name (run is its child)
+  virtual int shell(const std::string &name) = 0;
+  // kills user name's run with SIGKILL, as a crash would; false when
+  // there is none
+  bool crash(const std::string &name);
 };
 
 // The pseudo-terminal harness.
@@ -50,6 +55,7 @@ struct demo_pty : demo_term {
   std::vector<std::string> rows(const std::string &name) override;
   bool wait_for(const std::string &name, const std::string &text) override;
   void settle(const std::string &name) override;
+  int shell(const std::string &name) override;
   pty_session &user(const std::string &name);
 };
 
@@ -66,6 +72,7 @@ struct demo_tmux : demo_term {
   std::vector<std::string> rows(const std::string &name) override;
   bool wait_for(const std::string &name, const std::string &text) override;
   void settle(const std::string &name) override;
+  int shell(const std::string &name) override;
 };
 
 // The screen as one text, a row a line (for messages).
