@@ -117,12 +117,13 @@ std::vector<guide_example> examples_of(const std::string &path) {
 
 // runs one example; the screen it leaves, its rows up to the last with text
 std::string run_example(const guide_example &e, const std::string &dir) {
+  // the files first: an include file of the program is one of them
+  for (const guide_file &f : e.files) std::ofstream(dir + "/" + f.name) << f.text;
   pasm_output asmout;
-  EXPECT_TRUE(pasm_assemble(e.source, e.name, asmout)) << asmout.errors;
+  EXPECT_TRUE(pasm_assemble(e.source, e.name, asmout, {dir})) << asmout.errors;
   std::ofstream(dir + "/" + e.name, std::ios::binary)
       .write(reinterpret_cast<const char *>(asmout.file.data()),
              std::streamsize(asmout.file.size()));
-  for (const guide_file &f : e.files) std::ofstream(dir + "/" + f.name) << f.text;
   pty_options o;
   o.argv = {build_dir() + "/bin/run"};
   std::vector<std::string> env = {"VXDTE=12082609300020261208093000"};
@@ -172,6 +173,10 @@ void check_guide(const std::string &file, size_t at_least) {
 
 TEST(guides, the_users_guide_examples_show_what_it_says) {
   check_guide("user-guide.md", 3);
+}
+
+TEST(guides, the_programmers_guide_examples_show_what_it_says) {
+  check_guide("programmer-guide.md", 8);
 }
 
 }  // namespace
