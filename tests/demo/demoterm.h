@@ -1,7 +1,7 @@
 // demoterm.h: the demo application as a user meets it, on a terminal.
-// Each user is a session of its own running the demo's start script
+// Each user has a terminal of its own running the demo's start script
 // (examples/demo/quillon-demo) at 80 x 24 with the programs and run of
-// this build, a data folder the sessions share and a fixed date; a test
+// this build, a data folder all users share and a fixed date; a test
 // types keys and reads the screen.
 //
 // Two terminals show it: the pseudo-terminal harness (libvterm, TERM=xterm)
