@@ -151,18 +151,22 @@ void dict_decode(is_file *f, const unsigned char *d, size_t len, int64_t idxsize
 // every other field, then the change counter, the state bits last.  A
 // mark thus shows the journal's number before its pending bit, and the
 // end of a flush shows its new fields and count while the bit still
-// stands (recovery then only clears the bit).
+// stands (recovery then only clears the bit).  The tests' kills at the
+// nth write fall between these stores too.
 void dict_put(is_file *f, const unsigned char *d, size_t len) {
   if (f->mapw && len <= f->maplen) {
     std::memcpy(f->map, d, 10);
     std::memcpy(f->map + 12, d + 12, 12);
     std::memcpy(f->map + 32, d + 32, len - 32);
+    io_crash_point();
     uint64_t c;
     std::memcpy(&c, d + 24, 8);
     __atomic_store_n(reinterpret_cast<uint64_t *>(f->map + 24), c, __ATOMIC_RELEASE);
+    io_crash_point();
     uint16_t st;
     std::memcpy(&st, d + 10, 2);
     __atomic_store_n(reinterpret_cast<uint16_t *>(f->map + 10), st, __ATOMIC_RELEASE);
+    __atomic_thread_fence(__ATOMIC_SEQ_CST);  // before the pages written next
     return;
   }
   io_pwrite(f->idxfd, d, len, 0, IO_IDX);

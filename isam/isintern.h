@@ -227,6 +227,7 @@ bool io_extend(int fd, int64_t from, int64_t to, int filecode);  // throws; fals
 int io_lock(int fd, int cmd, short type, int64_t off, int64_t len, pid_t *holder);
 void io_fail_write_for_test(int nth, int err);
 void io_write_hook(int filecode);  // a write through a mapping (for the tests' failures)
+void io_crash_point();             // between two stores through a mapping (tests' kills only)
 void cache_unmap(is_file *f);
 
 // --- iscache.cpp: dictionary, pages, flushing

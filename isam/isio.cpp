@@ -40,6 +40,12 @@ void io_write_hook(int filecode) {
   if (io.fail_nth > 0 && --io.fail_nth == 0) io_fail(filecode);
 }
 
+// A test that ends the process at its nth write also ends it between the
+// stores that make up one write through a mapping.
+void io_crash_point() {
+  if (io.fail_err < 0 && io.fail_nth > 0 && --io.fail_nth == 0) _exit(137);
+}
+
 int io_open(const char *path, int flags, int perm) {
   int fd;
   do {

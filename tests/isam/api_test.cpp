@@ -685,6 +685,90 @@ TEST(isam_damage, killed_at_every_write) {
   }
 }
 
+// A writer killed at the end of a change (its pages and the contents of
+// its dictionary written, the count still the journal's number) leaves the
+// change to be undone by the next caller; a caller killed at any write of
+// that undoing leaves it to the one after, and the file comes back as
+// before the change.
+TEST(isam_damage, recovery_killed_at_every_write) {
+  keydesc alt = char_key(3, 3, ISDUPS);
+  auto make = [&](fixture &t) {
+    ASSERT_EQ(isaddindex(t.fd, &alt), 0);
+    for (int i = 0; i < 200; i++)
+      ASSERT_EQ(
+          iswrite(t.fd,
+                  rec_of({'K', char('A' + i / 40), char('A' + i % 40), 'a', 'b', 'c'}, RL).c_str()),
+          0);
+    ASSERT_EQ(isclose(t.fd), 0);
+    t.fd = -1;
+  };
+  // a child that deletes B and dies at its nth write; its exit status
+  auto deleter = [](const std::string &name, int nth) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      int fd = isopen(name.c_str(), ISINOUT + ISMANULOCK);
+      std::string r = rec_of("B", RL);
+      if (fd < 0 || isread(fd, r.data(), ISEQUAL + ISLOCK) != 0) _exit(2);
+      isam::io_fail_write_for_test(nth, -1);
+      isdelcurr(fd);
+      _exit(0);
+    }
+    int st;
+    waitpid(pid, &st, 0);
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  };
+  auto be64 = [](const std::string &s, size_t at) {
+    uint64_t v = 0;
+    for (size_t i = at; i < at + 8 && i < s.size(); i++) v = v << 8 | uint8_t(s[i]);
+    return v;
+  };
+  int last = 0;  // the last death that leaves a change to undo
+  for (int nth = 1;; nth++) {
+    fixture t({"A", "B", "D"});
+    make(t);
+    int st = deleter(t.name, nth);
+    if (st == 0) break;
+    ASSERT_EQ(st, 137) << nth;
+    std::string idx = slurp(t.name + ".idx");
+    if ((idx[11] & 2) && be64(idx, 24) == be64(slurp(t.name + ".jnl"), 8)) last = nth;
+    ASSERT_LT(nth, 100);
+  }
+  ASSERT_GT(last, 2);  // after the pages were written
+  for (int rn = 1;; rn++) {
+    fixture t({"A", "B", "D"});
+    make(t);
+    ASSERT_EQ(deleter(t.name, last), 137);
+    ASSERT_NE(slurp(t.name + ".idx")[11] & 2, 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+      int fd = isopen(t.name.c_str(), ISINOUT + ISMANULOCK);
+      if (fd < 0) _exit(2);
+      isam::io_fail_write_for_test(rn, -1);  // dies at that write of the undoing
+      std::string r = rec_of("A", RL);
+      _exit(isread(fd, r.data(), ISEQUAL) == 0 ? 0 : 3);
+    }
+    int st;
+    waitpid(pid, &st, 0);
+    ASSERT_TRUE(WIFEXITED(st)) << rn;
+    int code = WEXITSTATUS(st);
+    ASSERT_TRUE(code == 0 || code == 137) << rn << " " << code;
+    t.fd = isopen(t.name.c_str(), ISINOUT + ISMANULOCK);
+    ASSERT_GE(t.fd, 0) << rn << " " << iserrno;
+    EXPECT_EQ(t.rd(ISEQUAL, "B"), "B  ") << rn;
+    std::string b = rec_of("", RL);
+    int m = 0;
+    ASSERT_EQ(isstart(t.fd, &alt, 0, b.data(), ISFIRST), 0) << rn << " " << iserrno;
+    while (isread(t.fd, b.data(), ISNEXT) == 0) m++;
+    EXPECT_EQ(m, 203) << rn;
+    EXPECT_EQ(scan_count(t.fd), 203) << rn;
+    dictinfo di;
+    ASSERT_EQ(isindexinfo(t.fd, &di, 0), 0) << rn;
+    EXPECT_EQ(di.di_nrecords, 203) << rn;
+    if (code == 0) break;  // the undoing ran whole
+    ASSERT_LT(rn, 100);
+  }
+}
+
 // A name longer than the system allows is EFNAME, not the system's error.
 TEST(isam_files, name_too_long) {
   scratch_dir d;

@@ -55,18 +55,21 @@ void apply_note(model &m, const note &n) {
 }
 
 // What the file holds, checked index by index: -> key -> value.  Sets ok
-// false when an index disagrees with the primary.
-model file_model(const std::string &name, bool *ok) {
+// false when an index disagrees with the primary; why tells a call that
+// failed.
+model file_model(const std::string &name, bool *ok, std::string *why) {
   model m;
   *ok = true;
   int fd = isopen(name.c_str(), ISINPUT + ISMANULOCK);
   if (fd < 0) {
     *ok = false;
+    *why = "open: error " + std::to_string(iserrno);
     return m;
   }
   std::string b(RL, ' ');
   while (isread(fd, b.data(), ISNEXT) == 0) m[b.substr(0, 8)] = b.substr(10, 10);
   *ok = iserrno == EENDFILE;
+  if (!*ok) *why = "read: error " + std::to_string(iserrno) + " after " + std::to_string(m.size());
   keydesc a = char_key(8, 2, ISDUPS);
   size_t n = 0;
   std::string prev;
@@ -258,9 +261,10 @@ struct loop {
       EXPECT_EQ(islogopen(log.c_str()), 0);
     }
     bool ok;
-    model now = file_model(name, &ok);
+    std::string why;
+    model now = file_model(name, &ok, &why);
     if (trans) islogclose();
-    EXPECT_TRUE(ok) << "indexes disagree after kill " << kills;
+    EXPECT_TRUE(ok) << "indexes disagree after kill " << kills << " " << why;
     bool as_sure = now == sure, as_maybe = have_maybe && now == maybe;
     EXPECT_TRUE(as_sure || as_maybe) << "after kill " << kills << ": " << now.size() << " records, "
                                      << sure.size() << " expected";
