@@ -199,7 +199,7 @@ void row(const char *opname, bench_op op, const operand_set &s) {
 
 operand_set amounts, amount_qty, amount_rate, full, limits;
 
-// The decimal business loop (bench/decimal-workload.md) on the bare
+// The decimal business loop on the bare
 // arithmetic: AVG is rounded to 2 decimals as int(TOTAL / I * 100 + 0.5)
 // / 100, all values being positive.
 void business_loop(long n) {

@@ -109,12 +109,12 @@ struct loop {
 
   // The writer: random calls (in transactions of one to five calls) until
   // it is killed.
-  [[noreturn]] void writer(unsigned seed, int ready) {
+  [[noreturn]] void writer(unsigned start, int ready) {
     int nf = open(notes.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0644);
     if (trans && islogopen(log.c_str()) != 0) _exit(2);
     int fd = isopen(name.c_str(), ISINOUT + ISMANULOCK + (trans ? ISTRANS : 0));
     if (fd < 0 || nf < 0) _exit(3);
-    std::mt19937 g(seed);
+    std::mt19937 g(start);
     std::vector<std::string> keys;
     for (auto &p : committed) keys.push_back(p.first);
     auto put = [&](char what, char op, const std::string &k, const std::string &v) {

@@ -17,14 +17,14 @@
 #include "run/terminal/keys.h"
 #include "run/terminal/kmap.h"
 
-static void input_map(const char *spec) {
-  while (spec && *spec) {
+static void input_map(const char *pairs) {
+  while (pairs && *pairs) {
     char *end;
-    unsigned from = unsigned(std::strtoul(spec, &end, 16));
+    unsigned from = unsigned(std::strtoul(pairs, &end, 16));
     if (*end != ':') return;
     unsigned to = unsigned(std::strtoul(end + 1, &end, 16));
     table_in[from & 0xFF] = uint8_t(to);
-    spec = *end == ',' ? end + 1 : end;
+    pairs = *end == ',' ? end + 1 : end;
     if (*end != ',') return;
   }
 }

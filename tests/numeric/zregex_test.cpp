@@ -192,7 +192,7 @@ struct generator {
   int groups = 0;
   std::vector<int> closed;  // numbers of the groups closed so far
 
-  explicit generator(uint64_t seed) : rng(seed) {}
+  explicit generator(uint64_t start) : rng(start) {}
   int pick(int n) { return int(rng() % unsigned(n)); }
 
   // one element with an optional repetition; its text goes to out
