@@ -228,12 +228,15 @@ void jnl_forget(is_file *f) {
         unlink(jnl_path(f->name).c_str());
         // the parts allocated ahead go: the files end where their contents end
         int64_t isz, dsz;
-        int64_t iend = int64_t(get32(d + 48)) * get32(d + 12);
-        int64_t dend = int64_t(get64(d + 40)) * (int64_t(get32(d + 16)) + 1);
+        // (a dictionary whose counts overflow is damaged: nothing is cut)
+        int64_t iend = 0, dend = 0;
+        bool cut = !__builtin_mul_overflow(int64_t(get32(d + 48)), int64_t(get32(d + 12)), &iend) &&
+                   !__builtin_mul_overflow(int64_t(get64(d + 40) & INT64_MAX),
+                                           int64_t(get32(d + 16)) + 1, &dend);
         io_sync_size(f->idxfd, &isz);
         io_sync_size(f->datfd, &dsz);
-        bool cut = true;  // a failure costs only space
-        if (isz > iend && iend >= get32(d + 12)) cut = ftruncate(f->idxfd, off_t(iend)) == 0;
+        // a failure costs only space
+        if (cut && isz > iend && iend >= get32(d + 12)) cut = ftruncate(f->idxfd, off_t(iend)) == 0;
         if (dsz > dend && cut) cut = ftruncate(f->datfd, off_t(dend)) == 0;
       }
     }

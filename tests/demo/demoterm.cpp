@@ -125,7 +125,7 @@ pty_session &demo_pty::user(const std::string &name) {
 
 void demo_pty::start(const std::string &name, const std::string &extra) {
   pty_options o;
-  o.argv = {"/bin/sh", "-c", demo_command(data, extra) + "; st=$?; echo; echo EXIT=$st"};
+  o.argv = {"/bin/sh", "-c", demo_command(data, extra) + "; st=$?; printf '\\r\\nEXIT=%d\\r\\n' $st"};
   o.env = demo_env(data, "xterm");
   o.cwd = data;
   EXPECT_TRUE(user(name).start(o)) << name;
@@ -195,7 +195,7 @@ std::string demo_tmux::tmux(const std::string &args) {
 void demo_tmux::start(const std::string &name, const std::string &extra) {
   std::string env;
   for (const std::string &e : demo_env(data, "tmux-256color")) env += " " + e;
-  std::string cmd = "env -i" + env + " " + demo_command(data, extra) + "; st=$?; echo; echo EXIT=$st; sleep 600";
+  std::string cmd = "env -i" + env + " " + demo_command(data, extra) + "; st=$?; stty sane; echo; echo EXIT=$st; sleep 600";
   tmux("new-session -d -x 80 -y 24 -s " + name + " '" + cmd + "'");
 }
 
